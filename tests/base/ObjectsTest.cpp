@@ -1,0 +1,82 @@
+#include "ryAssert.h"
+#include "ryObjects.h"
+
+#include <gtest/gtest.h>
+
+namespace kiv {
+namespace {
+
+std::vector<std::string> gReported;
+void CollectSink(const std::string& text) { gReported.push_back(text); }
+
+class ObjectsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    gReported.clear();
+    previous_ = SetAssertionSink(&CollectSink);
+  }
+  void TearDown() override { SetAssertionSink(previous_); }
+  TAssertionSink previous_ = nullptr;
+};
+
+class TCounted : public TRefObj {
+public:
+  explicit TCounted(int* freed) : freed_(freed) {}
+  ~TCounted() override { ++*freed_; }
+
+private:
+  int* freed_;
+};
+
+class TFailingDispose : public TObj {
+protected:
+  void Dispose() override { throw std::runtime_error("boom"); }
+};
+
+TEST_F(ObjectsTest, AssertionTextNamesMessageUnitAndLine) {
+  EXPECT_EQ(AssertionText("Assertion failure", "/src/store/ryIniStorage.cpp", 42),
+            "Asseertion with message: 'Assertion failure' (ryIniStorage, line: 42)");
+  try {
+    RY_ASSERT(1 + 1 == 3);
+    FAIL();
+  } catch (const EAssertion& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Asseertion with message: 'Assertion failure' (ObjectsTest, line: ", 0), 0u);
+  }
+  ASSERT_EQ(gReported.size(), 1u);
+}
+
+TEST_F(ObjectsTest, RefObjFreesItselfAtZero) {
+  int freed = 0;
+  {
+    auto a = TRef<TCounted>::Make(&freed);
+    EXPECT_EQ(a->RefCount(), 1);
+    TRef<TCounted> b = a;
+    EXPECT_EQ(a->RefCount(), 2);
+  }
+  EXPECT_EQ(freed, 1);
+  EXPECT_TRUE(gReported.empty());
+}
+
+TEST_F(ObjectsTest, NilReferenceCallsAreAssertions) {
+  EXPECT_THROW(TRefObj::AddRef(nullptr), EAssertion);
+  EXPECT_THROW(TRefObj::Release(nullptr), EAssertion);
+  ASSERT_EQ(gReported.size(), 2u);
+  EXPECT_NE(gReported[0].find("(nil)._AddRef call"), std::string::npos);
+  EXPECT_NE(gReported[1].find("(nil)._Release call"), std::string::npos);
+}
+
+TEST_F(ObjectsTest, FailingCleanUpBecomesAnAssertion) {
+  try {
+    TObj::Free(new TFailingDispose);
+    FAIL();
+  } catch (const EAssertion& e) {
+    EXPECT_NE(std::string(e.what()).find("'Unhandled Exception at \"TFailingDispose\" Disposing'"), std::string::npos);
+  }
+}
+
+TEST_F(ObjectsTest, CommonExceptionNamesItsClass) {
+  EXPECT_STREQ(TCommonException().what(), "Brask Exception: \"TCommonException\"");
+}
+
+} // namespace
+} // namespace kiv
