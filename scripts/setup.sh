@@ -7,6 +7,7 @@ packages=(
   clang libclang-rt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev
+  libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libsdl2-dev
 )
 
 missing=()
