@@ -21,6 +21,7 @@ std::string TObj::ClassName() const {
 
 void TObj::Free(TObj* obj) {
   if (!obj) return;
+  obj->BeforeDestruction();
   std::string failedClass;
   try {
     obj->Dispose();
@@ -32,12 +33,34 @@ void TObj::Free(TObj* obj) {
     RaiseAssertion("Unhandled Exception at \"" + failedClass + "\" Disposing", __FILE__, __LINE__);
 }
 
+void TObjDeleter::operator()(TObj* obj) const noexcept {
+  try {
+    TObj::Free(obj);
+  } catch (...) {
+    // Already reported through the assertion sink.
+  }
+}
+
+namespace {
+std::string NonZeroRefText(const std::string& className) {
+  return "Disposing the Non Zerro Ref Object, possible the \"" + className + "\" was disposed directly";
+}
+} // namespace
+
+void TRefObj::BeforeDestruction() {
+  if (count_.load(std::memory_order_acquire) > 0)
+    RaiseAssertion(NonZeroRefText(ClassName()), __FILE__, __LINE__);
+}
+
 TRefObj::~TRefObj() {
-  // Destructors cannot raise: report and go on.
-  if (count_.load() > 0)
-    ReportAssertion("Disposing the Non Zerro Ref Object, possible the \"" + ClassName() +
-                        "\" was disposed directly",
-                    __FILE__, __LINE__);
+  // Only objects that bypassed Free (plain delete, automatic storage) get here with a count; the real class
+  // is gone by now, and destructors cannot raise: report and go on.
+  if (count_.load() > 0) ReportAssertion(NonZeroRefText(ClassName()), __FILE__, __LINE__);
+}
+
+void TRefObj::CheckConstructed() const {
+  if (count_.load(std::memory_order_acquire) == 0)
+    RaiseAssertion("Incorrect RefObject: \"" + ClassName() + "\"", __FILE__, __LINE__);
 }
 
 int TRefObj::_Release() {

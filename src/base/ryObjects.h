@@ -3,6 +3,7 @@
 // TRefObj adds the intrusive reference count through which shared objects are held.
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,17 +20,23 @@ public:
   // The class name without namespace, e.g. "TIniFile".
   std::string ClassName() const;
 
-  // Runs Dispose, then frees the object. An exception from Dispose becomes the assertion
-  // 'Unhandled Exception at "TName" Disposing' (raised after the object is freed).
+  // Runs BeforeDestruction and Dispose, then frees the object. An exception from Dispose becomes the
+  // assertion 'Unhandled Exception at "TName" Disposing' (raised after the object is freed). An exception
+  // from BeforeDestruction leaves the object alive and propagates.
   static void Free(TObj* obj);
 
 protected:
+  // Last check before the object goes, while the full class is still alive (so ClassName is the real one).
+  // Raising here refuses the destruction.
+  virtual void BeforeDestruction() {}
   // Clean-up that may fail; runs before destruction when the object is freed through Free.
   virtual void Dispose() {}
 };
 
+// Owning holders free from their destructors, which must not throw: a failed clean-up has already been
+// reported through the assertion sink, so the deleter drops the exception.
 struct TObjDeleter {
-  void operator()(TObj* obj) const { TObj::Free(obj); }
+  void operator()(TObj* obj) const noexcept;
 };
 
 // Owning pointer that frees through TObj::Free.
@@ -53,6 +60,14 @@ public:
   static void AddRef(TRefObj* obj);
   static void Release(TRefObj* obj);
 
+  // 'Incorrect RefObject: "TName"' when a freshly built object no longer holds its creator's reference.
+  void CheckConstructed() const;
+
+protected:
+  // Freeing a shared object that someone still holds would leave them dangling: refuse with
+  // 'Disposing the Non Zerro Ref Object, possible the "TName" ...' and keep the object.
+  void BeforeDestruction() override;
+
 private:
   std::atomic<int> count_{1};
 };
@@ -63,6 +78,7 @@ public:
   TRef() = default;
   TRef(std::nullptr_t) {}
   static TRef Adopt(T* obj) {
+    if (obj) obj->CheckConstructed();
     TRef ref;
     ref.obj_ = obj;
     return ref;
