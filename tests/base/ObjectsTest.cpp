@@ -7,7 +7,9 @@ namespace kiv {
 namespace {
 
 std::vector<std::string> gReported;
-void CollectSink(const std::string& text) { gReported.push_back(text); }
+void CollectSink(const std::string& text) {
+  gReported.push_back(text);
+}
 
 class ObjectsTest : public ::testing::Test {
 protected:
@@ -40,7 +42,9 @@ TEST_F(ObjectsTest, AssertionTextNamesMessageUnitAndLine) {
     RY_ASSERT(1 + 1 == 3);
     FAIL();
   } catch (const EAssertion& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("Asseertion with message: 'Assertion failure' (ObjectsTest, line: ", 0), 0u);
+    EXPECT_EQ(
+        std::string(e.what()).rfind("Asseertion with message: 'Assertion failure' (ObjectsTest, line: ", 0),
+        0u);
   }
   ASSERT_EQ(gReported.size(), 1u);
 }
@@ -70,8 +74,40 @@ TEST_F(ObjectsTest, FailingCleanUpBecomesAnAssertion) {
     TObj::Free(new TFailingDispose);
     FAIL();
   } catch (const EAssertion& e) {
-    EXPECT_NE(std::string(e.what()).find("'Unhandled Exception at \"TFailingDispose\" Disposing'"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("'Unhandled Exception at \"TFailingDispose\" Disposing'"),
+              std::string::npos);
   }
+}
+
+TEST_F(ObjectsTest, FreeingAHeldRefObjectNamesTheRealClassAndKeepsIt) {
+  int freed = 0;
+  auto held = TRef<TCounted>::Make(&freed);
+  const std::string expected = "Disposing the Non Zerro Ref Object, possible the \"TCounted\"";
+  try {
+    TObj::Free(held.get());
+    FAIL();
+  } catch (const EAssertion& e) {
+    EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+  }
+  // Still alive for the holder, freed normally afterwards without a second report.
+  EXPECT_EQ(freed, 0);
+  EXPECT_EQ(held->RefCount(), 1);
+  held.reset();
+  EXPECT_EQ(freed, 1);
+  ASSERT_EQ(gReported.size(), 1u);
+  EXPECT_NE(gReported[0].find(expected), std::string::npos);
+}
+
+TEST_F(ObjectsTest, OwningHolderReportsButDoesNotThrow) {
+  int freed = 0;
+  auto owned = MakeOwned<TCounted>(&freed);
+  TCounted* raw = owned.get();
+  owned.reset(); // the destructor path: reported, not thrown
+  ASSERT_EQ(gReported.size(), 1u);
+  EXPECT_NE(gReported[0].find("\"TCounted\""), std::string::npos);
+  EXPECT_EQ(freed, 0);
+  raw->_Release();
+  EXPECT_EQ(freed, 1);
 }
 
 TEST_F(ObjectsTest, CommonExceptionNamesItsClass) {
