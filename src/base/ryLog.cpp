@@ -175,14 +175,14 @@ uint64_t CurrentThreadId() noexcept {
 void LogLine(std::string_view text) {
   TLogState& s = State();
   if (!s.active.load(std::memory_order_acquire)) return;
+  std::lock_guard guard(s.lock);
+  if (!s.file) return; // closed meanwhile
   std::string line;
   if (s.flags & kLogThreadId) {
     char id[24];
     std::snprintf(id, sizeof id, "#%04llX ", static_cast<unsigned long long>(CurrentThreadId()));
     line += id;
   }
-  std::lock_guard guard(s.lock);
-  if (!s.file) return; // closed meanwhile
   if (s.flags & kLogTime) line += "[" + std::to_string(Ticks(s.clock) - s.startTicks) + "] ";
   line += text;
   WriteRaw(s, line);

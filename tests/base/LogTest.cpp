@@ -144,6 +144,18 @@ TEST_F(LogTest, HelperForms) {
                        }));
 }
 
+TEST_F(LogTest, StderrLogWritesPlainLines) {
+  ::testing::internal::CaptureStderr();
+  InstallStderrLog(kLogTime);
+  ticks_ = 1007;
+  LogBool("Ready: ", true);
+  CloseLog();
+  const std::string text = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(text, kEq + "\nProgram : " + ProgramPath() + "\nstarted : 05.03.2024 14:07:09\n" + kEq +
+                      "\n[7] Ready: True\n" + kDash +
+                      "\nProgram stoped : 05.03.2024 14:07:09 (work time : 7 ms)\n" + kDash + "\n");
+}
+
 TEST_F(LogTest, NothingIsWrittenWithoutALog) {
   EXPECT_FALSE(LogActive());
   LogLine("x");
