@@ -15,7 +15,14 @@ for t in "${targets[@]}"; do
   echo "== $name for ${each}s"
   args=("$corpus")
   [ -d "$seeds" ] && args+=("$seeds")
+  log="$root/build-fuzz/$name.log"
+  rc=0
   "$t" -max_total_time="$each" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
-       -artifact_prefix="$root/build-fuzz/" "${args[@]}" 2>&1 | grep -E '^(stat::number_of_executed_units|#[0-9]+ *DONE|==[0-9]+==ERROR|SUMMARY)' || true
-  test "${PIPESTATUS[0]}" -eq 0
+       -artifact_prefix="$root/build-fuzz/$name-" "${args[@]}" >"$log" 2>&1 || rc=$?
+  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY)' "$log" || true
+  if [ "$rc" -ne 0 ]; then
+    tail -n 60 "$log"
+    echo "fuzz: $name failed (exit $rc)"
+    exit 1
+  fi
 done
