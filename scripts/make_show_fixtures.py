@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes small packed shows for the container tests into tests/fixtures/container/.
+"""Writes small packed shows for the container tests into tests/fixtures/container/ (and fuzz seeds).
 
 An independent writer of the show format (it shares no code with the C++ packer), so that the reader is
 checked against shows it did not write itself. Run it again after changing it and commit the output.
@@ -12,7 +12,9 @@ import sys
 import zlib
 
 KEY = b"5E3A0C7D91B24F68A0D3C5E71F8B2946"
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures", "container")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+OUT = os.path.join(ROOT, "tests", "fixtures", "container")
+SEEDS = os.path.join(ROOT, "fuzz", "seeds", "container")
 
 PROJECT = ("\ufeff[Main]\r\nKivVersion=1.0 fixture\r\n\r\n[main]\r\nopt_slidescount=1\r\n"
            "\r\n[slide1]\r\n  object Picture1:Image\r\n    FileName=pictures\\a.bin\r\n  end\r\n").encode("utf-8")
@@ -83,6 +85,11 @@ def main():
     for name, data in shows.items():
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)
+    # The fuzzer starts from the shows that open.
+    os.makedirs(SEEDS, exist_ok=True)
+    for name in ("form_a.KvShow", "form_b_moved.KvShow", "grown_prefix.KvShow", "missing_sz.KvShow"):
+        with open(os.path.join(SEEDS, name), "wb") as f:
+            f.write(shows[name])
     return 0
 
 

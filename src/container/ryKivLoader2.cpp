@@ -129,6 +129,11 @@ TKivEntryInfo TKivUnpack::EntryInfo(std::u16string_view name) const {
   return section ? Info(*section) : TKivEntryInfo{};
 }
 
+TKivEntryInfo TKivUnpack::EntryInfo(const TIniSection& section) const {
+  std::lock_guard lock(lookupLock_);
+  return Info(section);
+}
+
 TKivEntryInfo TKivUnpack::Info(const TIniSection& section) const {
   TKivEntryInfo info;
   const int32_t position = section.ReadInteger(u"_ps", -1);

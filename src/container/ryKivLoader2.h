@@ -82,6 +82,8 @@ public:
 
   // The section named by name (brackets replaced); found only with a usable position and size.
   TKivEntryInfo EntryInfo(std::u16string_view name) const;
+  // The same for one section of the structure document (which may be one of several of the same name).
+  TKivEntryInfo EntryInfo(const TIniSection& section) const;
   // A fresh read-only stream over the stored file, on its own file handle, or nullptr when the entry is
   // missing or incomplete. Stream errors ("Insufficient Source Size", EInflateError) pass to the caller.
   // Safe to call from several threads at once.
