@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kiv {
@@ -103,6 +104,10 @@ class TDevBitmap : public TObj {
 public:
   TDevBitmap() = default;
   TDevBitmap(int32_t width, int32_t height, TPixelFormat format) { SetSize(width, height, format); }
+  TDevBitmap(TDevBitmap&& other) noexcept
+      : TObj(), own_(std::move(other.own_)), bits_(std::exchange(other.bits_, nullptr)),
+        width_(std::exchange(other.width_, 0)), height_(std::exchange(other.height_, 0)),
+        pitch_(std::exchange(other.pitch_, 0)), format_(other.format_) {}
   void SetSize(int32_t width, int32_t height, TPixelFormat format);
   int32_t Width() const { return width_; }
   int32_t Height() const { return height_; }

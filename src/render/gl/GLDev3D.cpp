@@ -277,6 +277,8 @@ bool T3DEngineGL::InternalCreateRenderer(T3DRendererGL* renderer, const TDisplay
   }
 
   auto* glDevice = static_cast<TGLDevice*>(store->device.get());
+  // The main thread does not draw: leave the context free for the thread that will.
+  if (MultiThreaded()) glDevice->Unbind();
   renderer->store_ = store;
   renderer->exclusive_ = exclusive;
   renderer->active_ = exclusive;
@@ -1132,8 +1134,10 @@ bool T3DRendererGL::StretchRects(T3DSurface* source, T3DSurface* dest, std::span
   for (size_t i = 0; i < sourceRects.size(); ++i)
     if (!Inside(sourceRects[i], from->GetSize()) || !Inside(destRects[i], to->GetSize()))
       return Fail(kRawInvalidValue);
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, from->Framebuffer());
-  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to->Framebuffer());
+  // Both framebuffers exist before either is bound: creating one binds it.
+  const GLuint readFbo = from->Framebuffer(), drawFbo = to->Framebuffer();
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, readFbo);
+  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, drawFbo);
   glDisable(GL_SCISSOR_TEST);
   for (size_t i = 0; i < sourceRects.size(); ++i) {
     const TRect& s = sourceRects[i];
