@@ -3,6 +3,7 @@
 #include "GLContext.h"
 #include "ryAssert.h"
 #include "ryCaseFolding.h"
+#include "ryLog.h"
 
 #include <algorithm>
 #include <atomic>
@@ -49,6 +50,7 @@ void SetDevLogHook(TDevLogHook hook) {
 }
 
 void DevLog(std::string_view line) {
+  LogLine(line);
   std::lock_guard lock(gLogMutex);
   if (gLogHook) gLogHook(line);
 }

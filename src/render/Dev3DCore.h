@@ -381,8 +381,8 @@ void SetDevClock(TDevClock* clock); // none restores the system clock
 TDevClock& DevClock();
 uint32_t& LastPresentTime(); // shared by all renderers, as the pacing is per process
 
-// The layer's log lines ("Dx Error = 3", "T3DRenderer9: DEVICE LOST!"). Kept as a hook until the
-// process-wide log links; tests capture lines through it.
+// The layer's log lines ("Dx Error = 3", "T3DRenderer9: DEVICE LOST!") go to the process-wide log and to
+// an optional hook, through which tests capture them.
 using TDevLogHook = std::function<void(std::string_view line)>;
 void SetDevLogHook(TDevLogHook hook);
 void DevLog(std::string_view line);
