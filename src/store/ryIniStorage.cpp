@@ -86,6 +86,8 @@ void TCommonIniItem::WriteTo(TIniLineSink& lines) const {
 void TCommonIniItem::SetOwner(TIniCollection& newOwner) {
   // A detached item belongs to whoever holds it; only attached items can move.
   RY_ASSERT(owner_ != nullptr);
+  for (const TIniCollection* c = &newOwner; c; c = c->Owner())
+    RY_ASSERT(c != this);
   newOwner.AddChild(owner_->RemoveChild(this));
 }
 
@@ -107,9 +109,11 @@ TCommonIniItem* TIniCollection::InsertChild(TOwned<TCommonIniItem> item, TCommon
   RY_ASSERT(item && item->owner_ == nullptr);
   RY_ASSERT(after == nullptr || after->owner_ == this);
   TCommonIniItem* raw = item.get();
-  // Putting a collection inside itself would make a cycle of ownership.
-  for (const TIniCollection* c = this; c; c = c->owner_)
-    RY_ASSERT(c != raw);
+  // Putting a collection inside itself would make a cycle of ownership. Only a detached collection that
+  // already has children can be an ancestor of this one; fresh items (every parsed line) skip the walk.
+  if (const TIniCollection* sub = raw->AsCollection(); sub && sub->first_)
+    for (const TIniCollection* c = this; c; c = c->owner_)
+      RY_ASSERT(c != raw);
   TOwned<TCommonIniItem>& slot = after ? after->next_ : first_;
   raw->next_ = std::move(slot);
   if (raw->next_)
@@ -525,8 +529,9 @@ void TIniObject::SetObjectType(std::u16string_view type) {
 void TIniObject::SetName(std::u16string_view name) {
   if (HasColon()) {
     uint32_t oldEnd = nameStart_ - 1 + nameLength_;
+    uint32_t oldLength = nameLength_;
     TCommonIniSection::SetName(name);
-    if (typeStart_ > oldEnd) typeStart_ = typeStart_ - nameLength_ + static_cast<uint32_t>(name.size());
+    if (typeStart_ > oldEnd) typeStart_ = typeStart_ - oldLength + nameLength_;
     return;
   }
   if (name.empty()) return;

@@ -34,6 +34,7 @@ size_t TTextReader::Read(char16_t* buffer, size_t index, size_t count) {
     needRoom_ = false;
     size_t n = byteIndex_ < byteCount_ ? Decode(out + done, count - done) : 0;
     done += n;
+    if (pendingError_) break; // hand out what came before the error first
     if (n > 0) continue;
     if (needRoom_) break;
     if (!Refill()) {
@@ -69,6 +70,7 @@ void TTextReader::SetPosition(const TTextPosition& position) {
   deliveredInBuffer_ = 0;
   byteIndex_ = byteCount_ = 0;
   atEnd_ = false;
+  pendingError_ = nullptr;
   Skip(static_cast<size_t>(position.delivered));
 }
 
@@ -95,6 +97,7 @@ size_t TUnicodeBEReader::Decode(char16_t* out, size_t count) {
 // ---- UTF-8 ----
 
 size_t TUTF8Reader::Decode(char16_t* out, size_t count) {
+  if (pendingError_) throw EInvalidCharError(pendingError_);
   const uint8_t* p = bytes_.data();
   size_t i = byteIndex_;
   const size_t end = byteCount_;
@@ -123,12 +126,16 @@ size_t TUTF8Reader::Decode(char16_t* out, size_t count) {
     else
       throw EInvalidCharError("Invalid UTF-8 character");
     if (end - i <= extra) break; // completed from the next refill
-    for (size_t k = 1; k <= extra; ++k) {
+    bool valid = true;
+    for (size_t k = 1; k <= extra && valid; ++k) {
       uint8_t c = p[i + k];
-      if ((c & 0xC0) != 0x80) throw EInvalidCharError("Invalid UTF-8 character");
+      valid = (c & 0xC0) == 0x80;
       codePoint = (codePoint << 6) | (c & 0x3Fu);
     }
-    if (codePoint > 0x10FFFF) throw EInvalidCharError("Illegal char range for surrogates");
+    if (!valid || codePoint > 0x10FFFF) {
+      Fail(n, valid ? "Illegal char range for surrogates" : "Invalid UTF-8 character");
+      break;
+    }
     if (codePoint > 0xFFFF) {
       if (count - n < 2) {
         needRoom_ = n == 0;
@@ -144,6 +151,12 @@ size_t TUTF8Reader::Decode(char16_t* out, size_t count) {
   }
   byteIndex_ = i;
   return n;
+}
+
+void TUTF8Reader::Fail(size_t delivered, const char* message) {
+  // The text before the bad sequence is handed out first, so that the lines before it are still parsed.
+  if (delivered == 0) throw EInvalidCharError(message);
+  pendingError_ = message;
 }
 
 void TUTF8Reader::AtEndWithPartial() {

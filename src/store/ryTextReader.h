@@ -62,6 +62,7 @@ protected:
   size_t byteIndex_ = 0;
   size_t byteCount_ = 0;
   bool needRoom_ = false;
+  const char* pendingError_ = nullptr; // a decoding error raised on the next Decode
 
 private:
   int64_t bufferOffset_ = 0;      // stream offset of bytes_[0]
@@ -95,6 +96,10 @@ public:
 protected:
   size_t Decode(char16_t* out, size_t count) override;
   void AtEndWithPartial() override;
+
+private:
+  // Raises now when nothing was decoded yet, otherwise on the next call.
+  void Fail(size_t delivered, const char* message);
 };
 
 // A second-byte table of a double-byte code page's lead byte.
