@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev
   libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libsdl2-dev
+  libpng-dev
 )
 
 missing=()
