@@ -105,7 +105,9 @@ void SetReplacePair(TReplacePair pair) {
 
 std::string ReplacementProject(const std::string& fileName) {
   const TReplacePair pair = ReplacePair();
-  if (pair.projectFile.empty() || !SameText(Utf8ToUtf16(fileName), Utf8ToUtf16(pair.exeName))) return {};
+  if (pair.projectFile.empty() ||
+      !SameText(Utf8ToUtf16(ToLocalPath(fileName)), Utf8ToUtf16(ToLocalPath(pair.exeName))))
+    return {};
   return pair.projectFile;
 }
 
