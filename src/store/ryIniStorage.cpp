@@ -24,7 +24,8 @@ std::u16string_view TrimRight(std::u16string_view text) {
 uint32_t FoldedHash(std::u16string_view name) {
   uint32_t h = 0;
   for (char16_t c : name) {
-    h = (h << 4) + static_cast<uint8_t>(FoldCase(c));
+    char16_t folded = c < 0x80 ? (c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c) : FoldCase(c);
+    h = (h << 4) + static_cast<uint8_t>(folded);
     if (h >= 0x10000000u) h = (h ^ ((h >> 28) << 4)) & 0x0FFFFFFFu;
   }
   return h;
@@ -274,18 +275,34 @@ TIniIdentList::~TIniIdentList() {
 void TIniIdentList::IndexIdent(TIniIdent& key) {
   if (key.nameLength_ == 0) return; // keys without a name cannot be found
   key.hash_ = FoldedHash(key.NameView());
-  uint32_t bucket = key.hash_ % kKeyBuckets;
-  if (keyIndex_.size() <= bucket) keyIndex_.resize(bucket + 1, nullptr);
-  key.nextInBucket_ = keyIndex_[bucket];
-  keyIndex_[bucket] = &key;
+  if (keyIndex_.empty() && indexedKeys_ >= kSmallKeys) {
+    // Spread the chain over the buckets, oldest first, so that every bucket still runs newest first.
+    std::vector<TIniIdent*> keys;
+    for (TIniIdent* k = smallChain_; k; k = k->nextInBucket_)
+      keys.push_back(k);
+    keyIndex_.assign(kKeyBuckets, nullptr);
+    smallChain_ = nullptr;
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+      TIniIdent*& head = keyIndex_[(*it)->hash_ % kKeyBuckets];
+      (*it)->nextInBucket_ = head;
+      head = *it;
+    }
+  }
+  TIniIdent** head = ChainOf(key.hash_);
+  key.nextInBucket_ = *head;
+  *head = &key;
   key.indexed_ = true;
+  ++indexedKeys_;
 }
 
 void TIniIdentList::UnindexIdent(TIniIdent& key) {
-  TIniIdent** link = &keyIndex_[key.hash_ % kKeyBuckets];
+  TIniIdent** link = ChainOf(key.hash_);
   while (*link && *link != &key)
     link = &(*link)->nextInBucket_;
-  if (*link) *link = key.nextInBucket_;
+  if (*link) {
+    *link = key.nextInBucket_;
+    --indexedKeys_;
+  }
   key.nextInBucket_ = nullptr;
   key.indexed_ = false;
 }
@@ -293,9 +310,8 @@ void TIniIdentList::UnindexIdent(TIniIdent& key) {
 TIniIdent* TIniIdentList::FindIdent(std::u16string_view name) const {
   if (name.empty()) return nullptr;
   uint32_t hash = FoldedHash(name);
-  uint32_t bucket = hash % kKeyBuckets;
-  if (bucket >= keyIndex_.size()) return nullptr;
-  for (TIniIdent* key = keyIndex_[bucket]; key; key = key->nextInBucket_)
+  TIniIdent* chain = keyIndex_.empty() ? smallChain_ : keyIndex_[hash % kKeyBuckets];
+  for (TIniIdent* key = chain; key; key = key->nextInBucket_)
     if (key->hash_ == hash && SameText(key->NameView(), name)) return key;
   return nullptr;
 }
@@ -334,6 +350,8 @@ TIniObject* TIniIdentList::NextObject(const TCommonIniItem* after) const {
 void TIniIdentList::Clear() {
   ClearChildren();
   keyIndex_.clear();
+  smallChain_ = nullptr;
+  indexedKeys_ = 0;
 }
 
 std::u16string TIniIdentList::ReadString(std::u16string_view name, std::u16string_view defaultValue) const {

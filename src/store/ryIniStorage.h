@@ -286,7 +286,16 @@ private:
   void IndexIdent(TIniIdent& key);
   void UnindexIdent(TIniIdent& key);
 
-  std::vector<TIniIdent*> keyIndex_; // bucket heads; grows to the highest bucket used
+  TIniIdent** ChainOf(uint32_t hash) noexcept {
+    return keyIndex_.empty() ? &smallChain_ : &keyIndex_[hash % kKeyBuckets];
+  }
+
+  // Most containers (objects, key points) hold a handful of keys: they keep one chain and get the bucket
+  // list only when they grow past kSmallKeys, which saves an allocation of up to 251 heads per object.
+  static constexpr uint32_t kSmallKeys = 8;
+  TIniIdent* smallChain_ = nullptr; // newest first; used while keyIndex_ is empty
+  uint32_t indexedKeys_ = 0;
+  std::vector<TIniIdent*> keyIndex_; // bucket heads, kKeyBuckets of them once built
 };
 
 // A section or an object: a header line and the name range in it.
