@@ -347,7 +347,7 @@ bool TKeyPointList::FindEasedInterval(const TSpeedStorage* curve, double time, i
     const double t1 = KeyPoint(candidate.first).AbsoluteTime();
     const double t2 = KeyPoint(candidate.last).AbsoluteTime();
     if (time < t1) return false;
-    if (time <= t2 && (Round(candidate.r1 * 100) != 0 || Round((1 - candidate.r2) * 100) != 0)) {
+    if (time <= t2 && (RoundEven(candidate.r1 * 100) != 0 || RoundEven((1 - candidate.r2) * 100) != 0)) {
       first = candidate.first;
       last = candidate.last;
       interval = &candidate;
