@@ -1,0 +1,148 @@
+// The kivviewer program as a user starts it: shows packed by the kivpack tool, found in each of the ways
+// the program knows, reported through -info; failures reported on stderr with exit code 1.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kiv {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& text) {
+  return "'" + text + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class KivViewerProgram : public ::testing::Test {
+protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("kiv_viewer_" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "project" / "pictures");
+    Write("project/Project.kiv",
+          "\xEF\xBB\xBF[Main]\r\nKivVersion=5.6 test\r\nopt_exefn=C:\\Shows\\trip.exe\r\n[slide1]\r\n");
+    Write("project/pictures/a.bmp", "BM picture");
+    Write("bare/Project.kiv", "[main]\r\nKivVersion=bare\r\n");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::string Path(const std::string& relative) const { return (root_ / relative).string(); }
+  void Write(const std::string& relative, const std::string& text) const {
+    fs::create_directories(fs::path(Path(relative)).parent_path());
+    std::ofstream(Path(relative), std::ios::binary) << text;
+  }
+  // Runs a command line without a display, so that error boxes go to stderr.
+  TRun Run(const std::string& command) const {
+    const std::string err = Path("stderr.txt");
+    const std::string full = "env -u DISPLAY -u WAYLAND_DISPLAY " + command + " 2>" + Quote(err);
+    TRun run;
+    FILE* pipe = ::popen(full.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      run.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadFile(err);
+    return run;
+  }
+  void Pack(const std::string& dir, const std::string& out, const std::string& extra = "") const {
+    fs::create_directories(fs::path(Path(out)).parent_path());
+    ASSERT_EQ(
+        Run(Quote(KIVPACK_PATH) + " create " + Quote(Path(dir)) + " -o " + Quote(Path(out)) + " " + extra)
+            .code,
+        0);
+  }
+  static std::string Info(const std::string& show, const std::string& version, const std::string& project,
+                          const std::string& start) {
+    return "show: " + show + "\nversion: " + version + "\nproject: " + project + "\nstart: " + start + "\n";
+  }
+
+  fs::path root_;
+};
+
+TEST_F(KivViewerProgram, AProgramWithItsShowAppendedPlaysItWithoutArguments) {
+  Pack("project", "myshow", "--prefix " + Quote(KIVVIEWER_PATH));
+  const TRun run = Run(Quote(Path("myshow")));
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, Info(Path("myshow"), "5.6 test", "Project.kiv", "slide 1"));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Run(Quote(Path("myshow")) + " -info -time 2500").out,
+            Info(Path("myshow"), "5.6 test", "Project.kiv", "time 2500"));
+}
+
+TEST_F(KivViewerProgram, PackedShowsAreFoundByNameBesideAProgramAndInBundles) {
+  Pack("project", "trip.KvShow");
+  Pack("project", "Trip.app/Contents/Resources/slideshow.dat");
+  fs::copy_file(Path("trip.KvShow"), Path("named.show"));
+  const struct { std::string name; } cases[] = {{"named.show"}, {"missing-program.exe"}, {"Trip.app"}};
+  fs::copy_file(Path("trip.KvShow"), Path("missing-program.KvShow"));
+  for (const auto& c : cases) {
+    const TRun run = Run(Quote(KIVVIEWER_PATH) + " -exename " + Quote(Path(c.name)) + " -slide 3 -info");
+    EXPECT_EQ(run.code, 0) << c.name << run.err;
+    EXPECT_EQ(run.out, Info(Path(c.name), "5.6 test", "Project.kiv", "slide 3")) << c.name;
+  }
+}
+
+TEST_F(KivViewerProgram, AProjectFileOnDiskStandsForTheProgramItWasAuthoredFor) {
+  const TRun run = Run(Quote(KIVVIEWER_PATH) + " -filename " + Quote(Path("project/Project.kiv")) + " -info");
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, Info("C:\\Shows\\trip.exe", "5.6 test", Path("project/Project.kiv"), "slide 1"));
+}
+
+TEST_F(KivViewerProgram, FailuresPrintTheirTextsAndEndWithCode1) {
+  const struct {
+    std::string args;
+    std::string err;
+  } cases[] = {
+      {"-exename " + Quote(Path("none.exe")),
+       "Slideshow File not Found\n\"" + Path("none.exe") + "\" or \"" + Path("none.KvShow") + "\"\n"},
+      {"-filename " + Quote(Path("none/Project.kiv")),
+       "Can`t Load .kiv File\n\"" + Path("none/Project.kiv") + "\"\n"},
+  };
+  for (const auto& c : cases) {
+    const TRun run = Run(Quote(KIVVIEWER_PATH) + " " + c.args + " -info");
+    EXPECT_EQ(run.code, 1) << c.args;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.err);
+  }
+  // The program itself carries no show.
+  const TRun bare = Run(Quote(KIVVIEWER_PATH));
+  EXPECT_EQ(bare.code, 1);
+  EXPECT_NE(bare.err.find("\" or \""), std::string::npos) << bare.err;
+}
+
+TEST_F(KivViewerProgram, APackedShowWithoutAuthoredProgramIsReportedAndStillOpens) {
+  Pack("bare", "bare.KvShow");
+  const TRun run = Run(Quote(KIVVIEWER_PATH) + " -exename " + Quote(Path("bare.KvShow")) + " -info");
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.err, "opt_exefn - Empty\n");
+  EXPECT_EQ(run.out, Info(Path("bare.KvShow"), "bare", "Project.kiv", "slide 1"));
+}
+
+TEST_F(KivViewerProgram, HelpAndVersion) {
+  const TRun help = Run(Quote(KIVVIEWER_PATH) + " --help");
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.out.rfind("usage: kivviewer", 0), 0u);
+  const TRun version = Run(Quote(KIVVIEWER_PATH) + " --version");
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out.rfind("kivviewer ", 0), 0u);
+}
+
+} // namespace
+} // namespace kiv
