@@ -461,8 +461,8 @@ void T3DScreen::ReleaseRenderer() {
 }
 
 void T3DScreen::RendererKilled() {
-  // Raised from inside the renderer's own call: keep it alive until the next safe point.
-  if (renderer) renderer->OnDeviceKilled = nullptr;
+  // Raised from inside the renderer's own call (and its own handler, which must not be reset while it
+  // runs): keep it alive until the next safe point.
   if (renderer) deadRenderer_ = std::move(renderer);
   ReleaseRenderer();
 }
