@@ -8,7 +8,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev
   libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libsdl2-dev
-  libpng-dev
+  libpng-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  libmpg123-dev libvorbis-dev
+  # tools the tests use to make and check media
+  ffmpeg libjpeg-turbo-progs sox lame
 )
 
 missing=()
