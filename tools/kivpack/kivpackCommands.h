@@ -25,5 +25,9 @@ extern const TCommand kIniCommand;
 // Commands of packed shows (kivpackShow.cpp).
 extern const TCommand kShowCommands[];
 extern const int kShowCommandCount;
+// Media descriptions of sound and video files (kivpackMedia.cpp).
+extern const TCommand kMediaCommand;
+// Pictures decoded by the player's own loaders (kivpackThumb.cpp).
+extern const TCommand kThumbCommand;
 
 } // namespace kivpack

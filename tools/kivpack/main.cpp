@@ -14,6 +14,8 @@ namespace {
 std::vector<const TCommand*> AllCommands() {
   std::vector<const TCommand*> all;
   for (int i = 0; i < kShowCommandCount; ++i) all.push_back(&kShowCommands[i]);
+  all.push_back(&kMediaCommand);
+  all.push_back(&kThumbCommand);
   all.push_back(&kIniCommand);
   return all;
 }
