@@ -1,0 +1,781 @@
+#include "DrawManager3D2.h"
+
+#include "Dev3DShaders.h"
+#include "ryAssert.h"
+#include "ryMath.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace kiv {
+
+namespace {
+
+TTransitionFactory& Factory() {
+  static TTransitionFactory factory;
+  return factory;
+}
+
+T3DPoint Scaled(const T3DPoint& p, float f) {
+  return {p.x * f, p.y * f, p.z * f};
+}
+
+uint32_t TintColor(const std::array<uint8_t, 3>& bgr, uint8_t alpha) {
+  return uint32_t{alpha} << 24 | uint32_t{bgr[2]} << 16 | uint32_t{bgr[1]} << 8 | bgr[0];
+}
+
+TQuadPlacement Placement(const T3DPoint& at, TFloatPoint pivot, const T3DPoint& xAxis, const T3DPoint& yAxis,
+                         TFloatPoint offset) {
+  TQuadPlacement where;
+  where.origin = {at.x + offset.x, at.y + offset.y, at.z};
+  where.pivot = pivot;
+  where.xAxis = xAxis;
+  where.yAxis = yAxis;
+  return where;
+}
+
+constexpr const char* kShaderNames[10] = {
+    "unsharp",   "yuv_lum",          "yuv_deinterlace_lum", "chromakey",     "chroma_deinter",
+    "videomask", "color_correction", "gauss_blur_h7",       "gauss_blur_v7", "gauss_mix"};
+
+} // namespace
+
+void SetTransitionFactory(TTransitionFactory factory) {
+  Factory() = std::move(factory);
+}
+
+// ---- video frames ----
+
+int32_t PaddedVideoSize(int32_t size) {
+  if (size <= 0) return 0;
+  return std::min(size + 8, static_cast<int32_t>(std::bit_ceil(static_cast<uint32_t>(size))));
+}
+
+TPlaneTexture::TPlaneTexture(T3DScreen* screen, T3DYUV* owner, uint8_t textureKind, TSize size)
+    : TCustomTexture(screen), video(owner) {
+  kind = textureKind;
+  SetSize(size);
+}
+
+void TPlaneTexture::Release() {
+  if (texture && video) video->textureLost = true;
+  TCustomTexture::Release();
+}
+
+T3DYUV::T3DYUV(T3DDrawer* owner, int32_t w, int32_t h, bool mask, bool alpha, bool threePlanes)
+    : drawer(owner), width(w), height(h), paddedWidth(PaddedVideoSize(w)), paddedHeight(PaddedVideoSize(h)) {
+  RY_ASSERT(w > 0 && h > 0);
+  maskMode = mask;
+  withAlpha = alpha;
+  T3DScreen* screen = &owner->Screen();
+  if (threePlanes) {
+    y = MakeOwned<TVideoTexture>(screen, this, TSize{paddedWidth, paddedHeight});
+    const TSize half{PaddedVideoSize(w / 2), PaddedVideoSize(h / 2)};
+    u = MakeOwned<TVideoTexture>(screen, this, half);
+    v = MakeOwned<TVideoTexture>(screen, this, half);
+  } else if (alpha && !mask) {
+    rgba = MakeOwned<TRGBATexture>(screen, this, TSize{paddedWidth, paddedHeight});
+  } else if (mask) {
+    y = MakeOwned<TVideoTexture>(screen, this, TSize{paddedWidth, paddedHeight});
+  } else {
+    greyForm = true;
+    grey = MakeOwned<TGrayScaleTexture>(screen, this, TSize{paddedWidth, paddedHeight});
+  }
+}
+
+T3DYUV::~T3DYUV() {
+  ReleaseTextures();
+}
+
+TPlaneTexture* T3DYUV::Texture(int plane) const {
+  switch (plane) {
+  case 0:
+    return y.get();
+  case 1:
+    return u.get();
+  case 2:
+    return v.get();
+  case 3:
+    return grey.get();
+  case 4:
+    return rgba.get();
+  default:
+    RY_ASSERT_MSG(false, "T3DYUV: plane out of range");
+  }
+  return nullptr;
+}
+
+TSize T3DYUV::PlaneSize(int plane) const {
+  Texture(plane);
+  if (plane == 1 || plane == 2) return {width / 2, height / 2};
+  return {width, height};
+}
+
+TDevBitmap* T3DYUV::GetPlane(int plane) {
+  TPlaneTexture* texture = Texture(plane);
+  std::unique_lock hold(lock);
+  if (disabled || !texture) return nullptr;
+  TDeviceLockGuard device(DeviceLock());
+  // The whole texture is locked so that PutPlane can pad past the plane's right and bottom edges.
+  TDevBitmap* bits = texture->LockLevel({0, 0, texture->width, texture->height}, 0);
+  if (!bits) return nullptr;
+  held_[static_cast<size_t>(plane)] = std::move(hold);
+  std::lock_guard count(countLock_);
+  ++planesOut_;
+  return bits;
+}
+
+bool T3DYUV::PutPlane(int plane, TDevBitmap* buffer) {
+  TPlaneTexture* texture = Texture(plane);
+  RY_ASSERT_MSG(planesOut_ > 0, "T3DYUV.PutPlane: no plane out");
+  if (!texture || !buffer) return false;
+  const TSize size = PlaneSize(plane);
+  const int bpp = BytesPerPixel(buffer->Format());
+  const int32_t w = std::min(size.width, buffer->Width()), h = std::min(size.height, buffer->Height());
+  if (w > 0 && h > 0) {
+    for (int32_t row = 0; row < h; ++row) {
+      uint8_t* line = buffer->ScanLine(row);
+      for (int32_t x = w; x < buffer->Width(); ++x)
+        std::memcpy(line + static_cast<size_t>(x) * bpp, line + static_cast<size_t>(w - 1) * bpp,
+                    static_cast<size_t>(bpp));
+    }
+    const size_t bytes = static_cast<size_t>(buffer->Width()) * bpp;
+    for (int32_t row = h; row < buffer->Height(); ++row)
+      std::memcpy(buffer->ScanLine(row), buffer->ScanLine(h - 1), bytes);
+  }
+  {
+    TDeviceLockGuard device(DeviceLock());
+    texture->UnlockLevel(buffer, 0);
+  }
+  std::unique_lock<std::recursive_mutex> release = std::move(held_[static_cast<size_t>(plane)]);
+  {
+    std::lock_guard count(countLock_);
+    --planesOut_;
+  }
+  planesBack_.notify_all();
+  return true;
+}
+
+void T3DYUV::Done() {
+  std::lock_guard hold(lock);
+  for (int plane = 0; plane < 5; ++plane)
+    if (TPlaneTexture* texture = Texture(plane); texture && texture->texture) texture->texture->PreLoad();
+  textureLost = false;
+}
+
+void T3DYUV::ReleaseTextures() {
+  {
+    std::unique_lock count(countLock_);
+    planesBack_.wait(count, [&] { return planesOut_ == 0; });
+  }
+  std::lock_guard hold(lock);
+  TDeviceLockGuard device(DeviceLock());
+  y.reset();
+  u.reset();
+  v.reset();
+  rgba.reset();
+  grey.reset();
+}
+
+// ---- the drawer ----
+
+T3DDrawer::T3DDrawer(TOwned<T3DScreen> screen) : screen_(std::move(screen)) {
+  RY_ASSERT(screen_);
+  textures_ = MakeOwned<TTextureManager6>(screen_.get());
+  antialiaser_ = MakeOwned<TBoxAntialiaser>(screen_.get());
+}
+
+T3DDrawer::~T3DDrawer() {
+  std::lock_guard lock(DrawerLock());
+  for (auto& video : videos_)
+    video->ReleaseTextures();
+  videos_.clear();
+  shaders_.clear();
+  sharpenTarget_.reset();
+  fullPool_.Clear();
+  halfPool_.Clear();
+  antialiaser_.reset();
+  // Multi-textures still attached to images would outlive their manager.
+  if (textures_ && textures_->liveMultiTextures == 0)
+    textures_.reset();
+  else
+    (void)textures_.release();
+  screen_.reset();
+}
+
+int32_t T3DDrawer::ShaderLevel() const {
+  T3DEngine* engine = Engine();
+  return engine ? engine->ShaderLevel(screen_->adapter) : 0;
+}
+
+TShader* T3DDrawer::Shader(const char* name) {
+  auto found = shaders_.find(name);
+  return found == shaders_.end() ? nullptr : found->second.get();
+}
+
+void T3DDrawer::Init(TDrawDevice* device) {
+  std::lock_guard lock(DrawerLock());
+  DevLog("T3DDrawer.Init");
+  screen_->AssignDevice(device);
+  for (const char* name : kShaderNames)
+    if (!shaders_.count(name))
+      shaders_[name] = MakeOwned<TShader>(screen_.get(), TShader::kPixel, std::string(PixelShaderCode(name)));
+  bounds = {0, 0, screen_->Width(), screen_->Height()};
+  frameArea = GetUpdateRect();
+}
+
+void T3DDrawer::Close() {
+  std::lock_guard lock(DrawerLock());
+  DevLog("T3DDrawer.Close");
+  screen_->ReleaseRenderer();
+}
+
+bool T3DDrawer::BeginFrame() {
+  bounds = {0, 0, screen_->Width(), screen_->Height()};
+  fullPool_.SetSize({bounds.Width(), bounds.Height()});
+  halfPool_.SetSize({bounds.Width() / 2, bounds.Height() / 2});
+  screen_->BeginScene();
+  bounds = {0, 0, screen_->Width(), screen_->Height()};
+  frameArea = fixedSizeSet ? FixedSizeArea(GetUpdateRect(), fixedSize) : GetUpdateRect();
+  return Notify(nullptr, kNotifyFrameBegin);
+}
+
+bool T3DDrawer::EndFrame() {
+  return Notify(nullptr, kNotifyFrameEnd);
+}
+
+bool T3DDrawer::Present() {
+  return screen_->EndScene(mode == 0);
+}
+
+bool T3DDrawer::IsReady() {
+  return screen_->IsReady();
+}
+
+TRect T3DDrawer::GetTargetRect() {
+  return screen_->GetTargetRect();
+}
+
+void T3DDrawer::SetFixedSize(TSize size) {
+  fixedSize = size;
+  fixedSizeSet = size.width > 0 && size.height > 0;
+  const TRect update = GetUpdateRect();
+  if (!update.IsEmpty()) frameArea = fixedSizeSet ? FixedSizeArea(update, size) : update;
+}
+
+bool T3DDrawer::ResetStates() {
+  return screen_->renderer && screen_->renderer->SetDefaultStates();
+}
+
+void T3DDrawer::Clear(uint32_t color, bool withDepth) {
+  screen_->Clear(color, withDepth);
+}
+
+void T3DDrawer::ClearRect(uint32_t color, const TRect& rect) {
+  screen_->ClearRect(color, rect);
+}
+
+void T3DDrawer::SetViewArea(const TRect& area, TSize size) {
+  TDeviceDrawer::SetViewArea(area, size);
+  if (screen_->targetStack.size() > 1 || !screen_->IsReady()) return;
+  const TRect view = GetViewArea();
+  const TSize logical = GetViewSize();
+  if (view.IsEmpty() || logical.width <= 0 || logical.height <= 0) return;
+  // The view size is drawn as if it were the screen, then scaled into the view area.
+  screen_->SetViewport(view, 0, 1);
+  screen_->SetupProjection(static_cast<float>(logical.height), static_cast<float>(logical.width),
+                           static_cast<float>(logical.height), static_cast<float>(logical.width), 0, 0);
+}
+
+bool T3DDrawer::CopyTo(TDevBitmap& bitmap) {
+  if (mode == 0) return true;
+  if (!screen_->renderer) return false;
+  T3DSurface* back = nullptr;
+  if (!screen_->renderer->GetBackBuffer(back) || !back) return false;
+  return back->CopyToBitmap(bitmap);
+}
+
+// ---- pictures ----
+
+TMultiTexture6* T3DDrawer::ImageTexture(TDrawImage& image, const TImageParams& params) {
+  std::lock_guard lock(DrawerLock());
+  auto* store = image.FindAttachment<TTextureStore2>();
+  if (!store) {
+    image.attachments.push_back(MakeOwned<TTextureStore2>());
+    store = static_cast<TTextureStore2*>(image.attachments.back().get());
+  }
+  const std::string key =
+      MultiTextureKey(params.reductionLevel, params.columns, params.rows, params.premultiplied);
+  if (TMultiTexture6* found = store->Find(key)) return found;
+  const TDevBitmap& bitmap = image.Bitmap();
+  if (bitmap.Width() <= 0 || bitmap.Height() <= 0) return nullptr;
+  auto texture = MakeOwned<TMultiTexture6>(textures_.get());
+  texture->SetBitmap(bitmap, params.premultiplied, std::max(params.columns, 1), std::max(params.rows, 1),
+                     {0, 0, bitmap.Width(), bitmap.Height()});
+  return store->Add(key, std::move(texture));
+}
+
+void T3DDrawer::PrepareImage(TDrawImage& image, const TImageParams& params) {
+  std::lock_guard lock(DrawerLock());
+  TDeviceLockGuard device(DeviceLock());
+  if (TMultiTexture6* texture = ImageTexture(image, params)) texture->Upload();
+}
+
+void T3DDrawer::ReleaseImage(TDrawImage& image) {
+  std::lock_guard lock(DrawerLock());
+  TDeviceLockGuard device(DeviceLock());
+  image.RemoveAttachments([](TObj* item) { return dynamic_cast<TTextureStore2*>(item) != nullptr; });
+}
+
+void T3DDrawer::DrawImage(TDrawImage& image, const T3DPoint& placement, const TImageParams& params,
+                          const T3DPoint& xAxis, const T3DPoint& yAxis, TFloatPoint pivot) {
+  if (auto* own = image.FindAttachment<TCustomTexture>()) {
+    // A picture that carries a ready texture of its own.
+    const uint32_t color = uint32_t{TruncOpacityByte(params.opacity)} << 24 | 0x00FFFFFFu;
+    own->pointFilter = !params.linearFilter;
+    TFloatRect source = params.sourceRect;
+    if (source.right <= source.left || source.bottom <= source.top)
+      source = {0, 0, static_cast<float>(own->width), static_cast<float>(own->height)};
+    const TQuadPlacement where = Placement(placement, pivot, xAxis, yAxis, offset);
+    TCustomTexture* layers[1] = {own};
+    if (params.antialiased) {
+      TFeatherPatch patch;
+      screen_->BuildFeatherPatch(where, source, {true, true, true, true}, patch);
+      screen_->DrawPatch(layers, 1, nullptr, {color, color, color, color}, patch, 1);
+    } else {
+      const TFloatRect rects[1] = {source};
+      screen_->DrawQuad(layers, 1, {color, color, color, color}, rects, where, 1);
+    }
+    return;
+  }
+  std::lock_guard lock(DrawerLock());
+  const int32_t level = std::clamp(params.reductionLevel, 0, 30);
+  const float f = static_cast<float>(1 << level);
+  TMultiTexture6* texture = ImageTexture(image, params);
+  if (!texture) return;
+  TFloatRect source = params.sourceRect;
+  if (source.right <= source.left || source.bottom <= source.top)
+    source = {0, 0, static_cast<float>(texture->Width()), static_cast<float>(texture->Height())};
+  else
+    source = {source.left / f, source.top / f, source.right / f, source.bottom / f};
+  texture->tintOn = params.tint || params.colorCorrection > 0;
+  texture->tintColor = params.tintColor;
+  texture->opacity = ImageOpacityByte(params.opacity);
+  texture->pointFilter = !params.linearFilter;
+  texture->mipMapped = true;
+  texture->lodBias = params.lodBias;
+  texture->antialiased = params.antialiased;
+  TShader* correction = params.colorCorrection > 0 ? Shader("color_correction") : nullptr;
+  if (correction && correction->GetShader()) {
+    const float degree[4] = {params.colorCorrection, 0, 0, 0};
+    screen_->renderer->SetShader(correction->GetShader());
+    screen_->renderer->SetShaderConstants(0, degree, 1, false);
+  }
+  texture->Draw({placement.x + offset.x, placement.y + offset.y, placement.z}, {pivot.x / f, pivot.y / f},
+                source, Scaled(xAxis, f), Scaled(yAxis, f));
+  if (correction && screen_->renderer) {
+    screen_->batch->Flush();
+    screen_->renderer->SetShader(nullptr);
+  }
+}
+
+// ---- boxes, frames, rectangles ----
+
+void T3DDrawer::DrawBox(const T3DPoint& placement, TFloatPoint pivot, const TBoxParams& params,
+                        const T3DPoint& xAxis, const T3DPoint& yAxis) {
+  if (!(params.opacity > 0)) return;
+  const TQuadColors colors = BoxCornerColors(params.fillType, params.color1, params.color2, params.opacity);
+  const TQuadPlacement where = Placement(placement, pivot, xAxis, yAxis, offset);
+  const TEdgeFlags edges{params.antialias[0], params.antialias[1], params.antialias[2], params.antialias[3]};
+  if (edges[0] || edges[1] || edges[2] || edges[3]) {
+    antialiaser_->DrawBox(PlacePoint(where, 0, 0), yAxis, edges, colors, xAxis,
+                          {params.width, params.height});
+    return;
+  }
+  screen_->DrawTriangles(PlacePoint(where, 0, 0), PlacePoint(where, params.width, 0),
+                         PlacePoint(where, 0, params.height), PlacePoint(where, params.width, params.height),
+                         colors);
+}
+
+void T3DDrawer::DrawFrame(const T3DPoint& placement, TFloatPoint pivot, bool antialiased, float opacity,
+                          uint32_t color, TFloatPoint size, TFloatPoint thickness, const T3DPoint& xAxis,
+                          const T3DPoint& yAxis) {
+  if (!(thickness.x > 0) || !(thickness.y > 0)) return;
+  struct TBand {
+    float left, top, right, bottom;
+    std::array<bool, 4> edges;
+  };
+  const float w = size.x, h = size.y, tx = thickness.x, ty = thickness.y;
+  const TBand bands[4] = {{0, 0, tx, h, {true, true, false, true}},
+                          {w - tx, 0, w, h, {false, true, true, true}},
+                          {tx, 0, w - tx, ty, {false, true, false, false}},
+                          {tx, h - ty, w - tx, h, {false, false, false, true}}};
+  for (const TBand& band : bands) {
+    TBoxParams box;
+    box.color1 = box.color2 = color;
+    box.opacity = opacity;
+    box.width = band.right - band.left;
+    box.height = band.bottom - band.top;
+    if (!(box.width > 0) || !(box.height > 0)) continue;
+    if (antialiased) box.antialias = band.edges;
+    DrawBox(placement, {pivot.x - band.left, pivot.y - band.top}, box, xAxis, yAxis);
+  }
+}
+
+void T3DDrawer::DrawRectangle(TFloatPoint a, TFloatPoint b, uint32_t color) {
+  const float l = std::min(a.x, b.x), r = std::max(a.x, b.x), t = std::min(a.y, b.y), bo = std::max(a.y, b.y);
+  screen_->DrawTriangles({l + offset.x, t + offset.y, 0}, {r + offset.x, t + offset.y, 0},
+                         {l + offset.x, bo + offset.y, 0}, {r + offset.x, bo + offset.y, 0},
+                         {color, color, color, color});
+}
+
+// ---- blur and sharpen ----
+
+bool T3DDrawer::DrawItem(TDrawItem& item) {
+  if (depth == 0) return TDeviceDrawer::DrawItem(item);
+  const float b = item.GetBlur();
+  if (insideBlur_ || (b < 1e-5f && (b >= 0 || sharpenTarget_))) return TDeviceDrawer::DrawItem(item);
+  if (!IsReady()) return false;
+  struct TFlag {
+    explicit TFlag(bool& value) : flag(value) { flag = true; }
+    ~TFlag() { flag = false; }
+    bool& flag;
+  } inside(insideBlur_);
+  const TSize view = GetViewSize();
+  const double w = (viewSize.width > 0 && viewSize.height > 0) ? view.width : frameArea.Width();
+  Notify(&item, kNotifyBeforeItem);
+  if (b > 0) {
+    Blur(item, b / 1000.0 * w);
+  } else {
+    BeginSharpen();
+    TDeviceDrawer::DrawItem(item);
+    EndSharpen(0, static_cast<float>(-b / 100.0 * w));
+  }
+  Notify(&item, kNotifyAfterItem);
+  return true;
+}
+
+void T3DDrawer::DrawTargetAt(TRenderTargetTexture& target, const TFloatRect& source, const T3DPoint& at,
+                             float scale) {
+  TQuadPlacement where;
+  where.origin = at;
+  where.pivot = {source.left, source.top};
+  where.xAxis = {scale, 0, 0};
+  where.yAxis = {0, scale, 0};
+  TCustomTexture* layers[1] = {&target};
+  const TFloatRect rects[1] = {source};
+  const uint32_t white = 0xFFFFFFFF;
+  screen_->DrawQuad(layers, 1, {white, white, white, white}, rects, where, 1);
+}
+
+void T3DDrawer::GaussPass(TRenderTargetTexture& from, TRenderTargetTexture* to, bool horizontal,
+                          float strength, int32_t step, const TRect& area) {
+  TShader* shader = Shader(horizontal ? "gauss_blur_h7" : "gauss_blur_v7");
+  if (!shader || !shader->GetShader()) return;
+  const std::array<float, 4> weights = GaussWeights(strength);
+  const float stepSize =
+      static_cast<float>(step) / static_cast<float>(horizontal ? from.texWidth : from.texHeight);
+  const float constants[8] = {weights[0], weights[1], weights[2], weights[3], stepSize, 0, 0, 0};
+  const int32_t grow = 7 * step;
+  const TRect region =
+      IntersectRect({area.left - grow, area.top - grow, area.right + grow, area.bottom + grow},
+                    {0, 0, from.width, from.height});
+  if (region.IsEmpty()) return;
+  const TFloatRect source{float(region.left), float(region.top), float(region.right), float(region.bottom)};
+  if (to) {
+    screen_->PushRenderTarget(to);
+    screen_->Clear(0, false);
+  }
+  screen_->renderer->SetShader(shader->GetShader());
+  screen_->renderer->SetShaderConstants(0, constants, 2, false);
+  if (to) {
+    DrawTargetAt(from, source, {source.left, source.top, 0}, 1);
+  } else {
+    // The last pass lands on the current target at twice the scale, where the drawn area lies.
+    const float scale = 2;
+    DrawTargetAt(from, source,
+                 {float(frameArea.left) + (source.left - area.left) * scale,
+                  float(frameArea.top) + (source.top - area.top) * scale, 0},
+                 scale);
+  }
+  screen_->batch->Flush();
+  screen_->renderer->SetShader(nullptr);
+  if (to) screen_->PopRenderTarget();
+}
+
+void T3DDrawer::Blur(TDrawItem& item, double radius) {
+  const TRect area = frameArea.IsEmpty() ? bounds : frameArea;
+  TRenderTargetHandle full = fullPool_.Acquire(screen_.get(), false);
+  screen_->PushRenderTarget(full.get());
+  screen_->Clear(0, false);
+  item.Draw(*this);
+  screen_->batch->Flush();
+  screen_->PopRenderTarget();
+
+  // Half size, the drawn area centred in the target.
+  TRenderTargetHandle half = halfPool_.Acquire(screen_.get(), false);
+  const int32_t w = area.Width(), h = area.Height();
+  const int32_t ox = static_cast<int32_t>((half->width - w / 2.0) / 2),
+                oy = static_cast<int32_t>((half->height - h / 2.0) / 2);
+  const TRect halfArea{ox, oy, ox + w / 2, oy + h / 2};
+  screen_->PushRenderTarget(half.get());
+  screen_->Clear(0, false);
+  DrawTargetAt(*full, {float(area.left), float(area.top), float(area.right), float(area.bottom)},
+               {float(ox), float(oy), 0}, 0.5f);
+  screen_->batch->Flush();
+  screen_->PopRenderTarget();
+
+  const TBlurPlan plan = PlanBlur(radius / 2);
+  if (!plan.mixOnly) {
+    TRenderTargetHandle other = halfPool_.Acquire(screen_.get(), false);
+    int32_t step = 1;
+    for (int32_t i = 0; i < plan.fullPasses; ++i) {
+      GaussPass(*half, other.get(), true, 1, step, halfArea);
+      GaussPass(*other, half.get(), false, 1, step, halfArea);
+      step *= 2;
+    }
+    GaussPass(*half, other.get(), true, plan.finalStrength, step, halfArea);
+    GaussPass(*other, nullptr, false, plan.finalStrength, step, halfArea);
+  } else if (TShader* mix = Shader("gauss_mix"); mix && mix->GetShader()) {
+    const float alpha[4] = {plan.mixAlpha, 0, 0, 0};
+    screen_->renderer->SetShader(mix->GetShader());
+    screen_->renderer->SetShaderConstants(0, alpha, 1, false);
+    TCustomTexture* layers[2] = {full.get(), half.get()};
+    const TFloatRect rects[2] = {
+        {float(area.left), float(area.top), float(area.right), float(area.bottom)},
+        {float(halfArea.left), float(halfArea.top), float(halfArea.right), float(halfArea.bottom)}};
+    TQuadPlacement where;
+    where.origin = {float(area.left), float(area.top), 0};
+    where.pivot = {float(area.left), float(area.top)};
+    const uint32_t white = 0xFFFFFFFF;
+    screen_->DrawQuad(layers, 2, {white, white, white, white}, rects, where, 2);
+    screen_->batch->Flush();
+    screen_->renderer->SetShader(nullptr);
+  }
+}
+
+void T3DDrawer::BeginSharpen() {
+  if (ShaderLevel() != 2 || sharpenTarget_) return;
+  sharpenTarget_ = fullPool_.Acquire(screen_.get(), false);
+  screen_->PushRenderTarget(sharpenTarget_.get());
+  screen_->Clear(0, false);
+}
+
+void T3DDrawer::EndSharpen(uint8_t threshold, float amount) {
+  if (ShaderLevel() != 2 || !sharpenTarget_) return;
+  screen_->batch->Flush();
+  screen_->PopRenderTarget();
+  DevLog("apply unsharp, amount= " + std::to_string(amount));
+  TShader* shader = Shader("unsharp");
+  if (shader && shader->GetShader()) {
+    const float constants[12] = {float(sharpenTarget_->invTexWidth),
+                                 float(sharpenTarget_->invTexHeight),
+                                 0,
+                                 0,
+                                 threshold / 256.f,
+                                 0,
+                                 0,
+                                 0,
+                                 amount / 100.f,
+                                 0,
+                                 0,
+                                 0};
+    screen_->renderer->SetShader(shader->GetShader());
+    screen_->renderer->SetShaderConstants(0, constants, 3, false);
+    DrawTargetAt(*sharpenTarget_, {0, 0, float(bounds.Width()), float(bounds.Height())}, {0, 0, 0}, 1);
+    screen_->batch->Flush();
+    screen_->renderer->SetShader(nullptr);
+  }
+  sharpenTarget_.reset();
+}
+
+// ---- video ----
+
+TYUVImage* T3DDrawer::CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) {
+  std::lock_guard lock(DrawerLock());
+  const bool threePlanes = ShaderLevel() != 0 && !maskMode && !withAlpha;
+  videos_.push_back(MakeOwned<T3DYUV>(this, width, height, maskMode, withAlpha, threePlanes));
+  return videos_.back().get();
+}
+
+void T3DDrawer::FreeVideoImage(TYUVImage* video) {
+  std::lock_guard lock(DrawerLock());
+  std::erase_if(videos_, [&](const TOwned<T3DYUV>& item) { return item.get() == video; });
+}
+
+void T3DDrawer::DrawVideo(TYUVImage& image, const T3DPoint& placement, const TVideoParams& params,
+                          const T3DPoint& xAxis, const T3DPoint& yAxis, TFloatPoint pivot) {
+  auto* video = dynamic_cast<T3DYUV*>(&image);
+  RY_ASSERT_MSG(video != nullptr, "T3DDrawer.DrawVideo: not a video image of this drawer");
+  RY_ASSERT_MSG(params.deinterlace <= 2, "T3DDrawer.DrawVideo: deinterlace mode out of range");
+  std::lock_guard hold(video->lock);
+  const uint32_t color = TintColor(params.tintColor, TruncOpacityByte(params.opacity));
+  const TQuadColors colors{color, color, color, color};
+  const TQuadPlacement where = Placement(placement, pivot, xAxis, yAxis, offset);
+  TFloatRect source = params.sourceRect;
+  if (source.right <= source.left || source.bottom <= source.top)
+    source = {0, 0, float(video->width), float(video->height)};
+  auto draw = [&](std::span<TCustomTexture* const> layers, std::span<const TFloatRect> rects) {
+    const int n = static_cast<int>(layers.size());
+    if (params.antialiased) {
+      TFeatherPatch patch;
+      screen_->BuildFeatherPatch(where, rects[0], {true, true, true, true}, patch);
+      screen_->DrawPatch(layers, n, nullptr, colors, patch, n, rects);
+    } else {
+      screen_->DrawQuad(layers, n, colors, rects, where, n);
+    }
+  };
+  if (video->u && video->v) {
+    const float fieldY = params.deinterlace == 2 ? -1.f : 0.f, fieldX = params.deinterlace == 2 ? 1.f : 0.f;
+    const bool keyed = params.chromaTolerance > 0 || params.colorization > 0;
+    const char* name = keyed ? (params.deinterlace ? "chroma_deinter" : "chromakey")
+                             : (params.deinterlace ? "yuv_deinterlace_lum" : "yuv_lum");
+    TShader* shader = Shader(name);
+    if (!shader || !shader->GetShader()) return;
+    const float h = float(video->y->texHeight);
+    const float tol = params.chromaTolerance;
+    float c[32] = {};
+    const float fixed[5] = {1.596f, 0.813f, 0.391f, 2.018f, 1.1643835f};
+    for (int r = 0; r < 5; ++r)
+      for (int k = 0; k < 4; ++k)
+        c[r * 4 + k] = fixed[r];
+    c[20] = h;
+    c[21] = 1 / h;
+    c[24] = fieldX;
+    c[25] = fieldY;
+    c[26] = tol;
+    c[27] = tol > 0 ? 1 / tol : 0;
+    c[28] = params.colorization;
+    c[29] = params.keyU;
+    c[30] = params.keyV;
+    screen_->renderer->SetShader(shader->GetShader());
+    screen_->renderer->SetShaderConstants(0, c, 8, false);
+    TCustomTexture* layers[3] = {video->y.get(), video->u.get(), video->v.get()};
+    const TFloatRect halfRect{source.left / 2, source.top / 2, source.right / 2, source.bottom / 2};
+    const TFloatRect rects[3] = {source, halfRect, halfRect};
+    draw(layers, rects);
+  } else if (video->maskMode && video->y) {
+    TShader* shader = Shader("videomask");
+    if (!shader || !shader->GetShader()) return;
+    const float invert[4] = {params.maskInvert ? 1.f : 0.f, 0, 0, 0};
+    screen_->renderer->SetShader(shader->GetShader());
+    screen_->renderer->SetShaderConstants(0, invert, 1, false);
+    TCustomTexture* layers[1] = {video->y.get()};
+    const TFloatRect rects[1] = {source};
+    draw(layers, rects);
+  } else {
+    TCustomTexture* plane = video->rgba ? static_cast<TCustomTexture*>(video->rgba.get()) : video->grey.get();
+    if (!plane) return;
+    TCustomTexture* layers[1] = {plane};
+    const TFloatRect rects[1] = {source};
+    draw(layers, rects);
+    return;
+  }
+  screen_->batch->Flush();
+  screen_->renderer->SetShader(nullptr);
+}
+
+// ---- masks ----
+
+void T3DDrawer::DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layers, TDrawImage* pattern,
+                           int32_t lastLayer) {
+  if (!IsReady()) return;
+  const int32_t count = std::min<int32_t>(lastLayer + 1, static_cast<int32_t>(layers.size()));
+  TRenderTargetHandle a = fullPool_.Acquire(screen_.get(), false);
+  screen_->PushRenderTarget(a.get());
+  screen_->Clear(0, false);
+  if (pattern) {
+    const TDevBitmap& bitmap = pattern->Bitmap();
+    TImageParams plain;
+    if (bitmap.Width() > 0 && bitmap.Height() > 0)
+      for (int32_t y = 0; y < a->height; y += bitmap.Height())
+        for (int32_t x = 0; x < a->width; x += bitmap.Width())
+          DrawImage(*pattern, {float(x) - offset.x, float(y) - offset.y, 0}, plain, {1, 0, 0}, {0, 1, 0},
+                    {0, 0});
+  }
+  TDeviceDrawer::DrawItem(content);
+  screen_->batch->Flush();
+  screen_->PopRenderTarget();
+
+  const TRect view = GetViewArea();
+  const TSize logical = GetViewSize();
+  const TMaskLayer* only = count == 1 ? &layers[0] : nullptr;
+  const bool flat = only && only->image && only->placement.z == 0 && only->xAxis.z == 0 && only->yAxis.z == 0;
+  if (maskFastPathAllowed && flat && !only->imageParams.antialiased && view == bounds &&
+      logical == TSize{screen_->Width(), screen_->Height()}) {
+    // One flat picture: draw it with the content as its second layer, no second target needed.
+    TMultiTexture6* texture = ImageTexture(*only->image, only->imageParams);
+    if (texture) {
+      texture->secondLayer = a.get();
+      texture->secondOffset = {};
+      DrawImage(*only->image, only->placement, only->imageParams, only->xAxis, only->yAxis, only->pivot);
+      screen_->batch->Flush();
+      texture->secondLayer = nullptr;
+    }
+    return;
+  }
+  TRenderTargetHandle b = fullPool_.Acquire(screen_.get(), false);
+  screen_->PushRenderTarget(b.get());
+  screen_->Clear(0, true);
+  screen_->renderer->SetBlendMode(1);
+  for (int32_t i = 0; i < count; ++i) {
+    const TMaskLayer& layer = layers[static_cast<size_t>(i)];
+    if (layer.image)
+      DrawImage(*layer.image, layer.placement, layer.imageParams, layer.xAxis, layer.yAxis, layer.pivot);
+    else if (layer.video)
+      DrawVideo(*layer.video, layer.placement, layer.videoParams, layer.xAxis, layer.yAxis, layer.pivot);
+  }
+  screen_->batch->Flush();
+  screen_->renderer->SetBlendMode(0);
+  screen_->PopRenderTarget();
+  TCustomTexture* both[2] = {b.get(), a.get()};
+  const TFloatRect whole{0, 0, float(bounds.Width()), float(bounds.Height())};
+  const TFloatRect rects[2] = {whole, whole};
+  const uint32_t white = 0xFFFFFFFF;
+  screen_->DrawQuad(both, 2, {white, white, white, white}, rects, TQuadPlacement{}, 2);
+  screen_->batch->Flush();
+}
+
+// ---- transitions ----
+
+void T3DDrawer::DrawThroughFilter(TTransitionFilter& filter, TDrawItem& item) {
+  filter.DrawThrough(*this, item);
+}
+
+void T3DDrawer::DrawTransition(TDrawItem& first, TDrawItem& second, TFilterParams* params) {
+  auto* transition = dynamic_cast<TTransitionParams*>(params);
+  if (!transition) {
+    DrawItem(first);
+    return;
+  }
+  if (!transition->filter && Factory()) {
+    transition->filter = Factory()(frameArea, *transition, first);
+  }
+  TTransitionFilter* filter = transition->filter.get();
+  if (filter) filter->SetPosition(transition->progress);
+  if (!filter || transition->progress < 0 || transition->progress >= filter->Length()) {
+    DrawItem(second);
+    return;
+  }
+  const double length = filter->Length();
+  const double position = length > 0 ? filter->Position() / length : 1;
+  TDrawItem* items[2] = {&first, &second};
+  for (const TTransitionStep& step : TransitionDrawOrder(filter->Kind(), filter->Reverse(), position)) {
+    TDrawItem& item = *items[step.item];
+    if (step.throughFilter) {
+      DrawThroughFilter(*filter, item);
+    } else if (filter->Kind() == TFilterKind::Push && !filter->Reverse()) {
+      const TFloatPoint saved = offset;
+      const TFloatPoint push = filter->PushOffset();
+      SetOffset({saved.x + push.x, saved.y + push.y});
+      DrawItem(item);
+      SetOffset(saved);
+    } else {
+      DrawItem(item);
+    }
+  }
+}
+
+} // namespace kiv

@@ -1,0 +1,191 @@
+#pragma once
+// The slide drawer on the screen: pictures through tiled multi-textures, boxes, frames and rectangles,
+// video frames in YUV form, masks, blur and sharpen through render targets and shaders, and transitions
+// through a filter interface that the transitions library implements.
+
+#include "Dev3DRTPool.h"
+#include "TileBitmap.h"
+#include "ryDrawManager2.h"
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+namespace kiv {
+
+class T3DDrawer;
+
+// A decoded video frame that the decoder writes plane by plane. Planes: 0 Y, 1 U, 2 V (8-bit), 3 grey
+// (16-bit R5G6B5), 4 RGBA (32-bit). The decoder gets a plane, fills its PlaneSize pixels, puts it back,
+// and calls Done when the frame is complete.
+class TYUVImage : public TObj {
+public:
+  virtual TDevBitmap* GetPlane(int plane) = 0; // none when the plane cannot be written now
+  virtual bool PutPlane(int plane, TDevBitmap* buffer) = 0;
+  virtual void Done() = 0;
+  virtual TSize PlaneSize(int plane) const = 0;
+  // What the frame wants from the decoder.
+  bool maskMode = false;  // Y plane only
+  bool withAlpha = false; // RGBA
+  bool greyForm = false;  // 16-bit grey written by the processor
+};
+
+class T3DYUV;
+
+// A plane texture written by the decoder: nothing to fill or upload on our side.
+class TPlaneTexture : public TCustomTexture {
+public:
+  TPlaneTexture(T3DScreen* screen, T3DYUV* owner, uint8_t textureKind, TSize size);
+  void FillLevel0(std::span<TDevBitmap* const>) override {}
+  void UploadContent() override {}
+  void Release() override;
+  T3DYUV* video;
+};
+class TVideoTexture final : public TPlaneTexture {
+public:
+  TVideoTexture(T3DScreen* screen, T3DYUV* owner, TSize size)
+      : TPlaneTexture(screen, owner, kTextureKindL8, size) {}
+};
+class TGrayScaleTexture final : public TPlaneTexture {
+public:
+  TGrayScaleTexture(T3DScreen* screen, T3DYUV* owner, TSize size)
+      : TPlaneTexture(screen, owner, kTextureKindR5G6B5, size) {}
+};
+class TRGBATexture final : public TPlaneTexture {
+public:
+  TRGBATexture(T3DScreen* screen, T3DYUV* owner, TSize size)
+      : TPlaneTexture(screen, owner, kTextureKindARGB, size) {}
+};
+
+// Texture size of a video plane: min(size + 8, next power of two of size).
+int32_t PaddedVideoSize(int32_t size);
+
+class T3DYUV final : public TYUVImage {
+public:
+  T3DYUV(T3DDrawer* owner, int32_t w, int32_t h, bool mask, bool alpha, bool threePlanes);
+  ~T3DYUV() override;
+  TDevBitmap* GetPlane(int plane) override;
+  bool PutPlane(int plane, TDevBitmap* buffer) override;
+  void Done() override;
+  TSize PlaneSize(int plane) const override;
+  // Waits until no plane is out, then frees every texture.
+  void ReleaseTextures();
+
+  T3DDrawer* drawer;
+  int32_t width, height;
+  int32_t paddedWidth, paddedHeight;
+  TOwned<TVideoTexture> y, u, v;
+  TOwned<TRGBATexture> rgba;
+  TOwned<TGrayScaleTexture> grey;
+  bool textureLost = false; // set when a device texture goes; the next frame is uploaded again
+  bool disabled = false;
+  std::recursive_mutex lock; // held by the decoder while planes are out, by the drawer while it draws
+
+private:
+  TPlaneTexture* Texture(int plane) const;
+  std::mutex countLock_;
+  std::condition_variable planesBack_;
+  int32_t planesOut_ = 0;
+  std::array<std::unique_lock<std::recursive_mutex>, 5> held_;
+};
+
+// A transition between two items, implemented by the transitions library.
+class TTransitionFilter : public TObj {
+public:
+  virtual double Length() const = 0;
+  // The progress, clamped by the filter to 0 .. Length.
+  virtual void SetPosition(double position) = 0;
+  virtual double Position() const = 0;
+  virtual TFilterKind Kind() const { return TFilterKind::Plain; }
+  virtual bool Reverse() const { return false; }
+  // Shift of the first item of a push.
+  virtual TFloatPoint PushOffset() const { return {}; }
+  // Draws the item as the filter shows it at the current position.
+  virtual void DrawThrough(T3DDrawer& drawer, TDrawItem& item) = 0;
+};
+
+// The parameters of a transition between two slides as the drawer reads them.
+class TTransitionParams : public TFilterParams {
+public:
+  int32_t effectClass = 0;
+  int32_t effectKind = 0;
+  double duration = 0;
+  double progress = 0;              // time since the transition began, in the unit of the duration
+  TOwned<TTransitionFilter> filter; // created by the drawer on first use
+};
+
+// Creates the filter of a transition; none when the class and kind are unknown.
+using TTransitionFactory = std::function<TOwned<TTransitionFilter>(
+    const TRect& frameArea, const TTransitionParams& params, TDrawItem& first)>;
+void SetTransitionFactory(TTransitionFactory factory);
+
+class T3DDrawer final : public TDeviceDrawer {
+public:
+  explicit T3DDrawer(TOwned<T3DScreen> screen);
+  ~T3DDrawer() override;
+
+  bool BeginFrame() override;
+  bool EndFrame() override;
+  bool Present() override;
+  bool IsReady() override;
+  TRect GetTargetRect() override;
+  void Init(TDrawDevice* device) override;
+  void Close() override;
+  void PrepareImage(TDrawImage& image, const TImageParams& params) override;
+  void ReleaseImage(TDrawImage& image) override;
+  void SetFixedSize(TSize size) override;
+  bool ResetStates() override;
+  void Clear(uint32_t color, bool withDepth) override;
+  void ClearRect(uint32_t color, const TRect& rect) override;
+  bool DrawItem(TDrawItem& item) override;
+  void DrawTransition(TDrawItem& first, TDrawItem& second, TFilterParams* params) override;
+  void DrawImage(TDrawImage& image, const T3DPoint& placement, const TImageParams& params,
+                 const T3DPoint& xAxis, const T3DPoint& yAxis, TFloatPoint pivot) override;
+  void DrawBox(const T3DPoint& placement, TFloatPoint pivot, const TBoxParams& params, const T3DPoint& xAxis,
+               const T3DPoint& yAxis) override;
+  void DrawFrame(const T3DPoint& placement, TFloatPoint pivot, bool antialiased, float opacity,
+                 uint32_t color, TFloatPoint size, TFloatPoint thickness, const T3DPoint& xAxis,
+                 const T3DPoint& yAxis) override;
+  TYUVImage* CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) override;
+  void DrawVideo(TYUVImage& video, const T3DPoint& placement, const TVideoParams& params,
+                 const T3DPoint& xAxis, const T3DPoint& yAxis, TFloatPoint pivot) override;
+  void DrawRectangle(TFloatPoint corner, TFloatPoint opposite, uint32_t color) override;
+  void DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layers, TDrawImage* pattern,
+                  int32_t lastLayer) override;
+  void BeginSharpen() override;
+  void EndSharpen(uint8_t threshold, float amount) override;
+  bool CopyTo(TDevBitmap& bitmap) override;
+  void SetViewArea(const TRect& area, TSize size) override;
+
+  // Frees a video image made by CreateVideoImage.
+  void FreeVideoImage(TYUVImage* video);
+  // The multi-texture an image is drawn from with these parameters; created and stored on first use.
+  TMultiTexture6* ImageTexture(TDrawImage& image, const TImageParams& params);
+  int32_t ShaderLevel() const;
+
+  T3DScreen& Screen() { return *screen_; }
+  TRect frameArea; // where the slides are drawn this frame
+  bool fixedSizeSet = false;
+  TSize fixedSize;
+  // Never in the fast path of DrawMasked (tests compare both paths).
+  bool maskFastPathAllowed = true;
+
+private:
+  TShader* Shader(const char* name);
+  void Blur(TDrawItem& item, double radius);
+  void GaussPass(TRenderTargetTexture& from, TRenderTargetTexture* to, bool horizontal, float strength,
+                 int32_t step, const TRect& area);
+  void DrawTargetAt(TRenderTargetTexture& target, const TFloatRect& source, const T3DPoint& at, float scale);
+  void DrawThroughFilter(TTransitionFilter& filter, TDrawItem& item);
+
+  TOwned<T3DScreen> screen_;
+  TRenderTargetManager fullPool_, halfPool_;
+  TOwned<TTextureManager6> textures_;
+  TOwned<TBoxAntialiaser> antialiaser_;
+  std::vector<TOwned<T3DYUV>> videos_;
+  std::map<std::string, TOwned<TShader>> shaders_;
+  TRenderTargetHandle sharpenTarget_; // the target of a pending sharpen
+  bool insideBlur_ = false;
+};
+
+} // namespace kiv
