@@ -1,0 +1,39 @@
+#include "ryImageDecoder.h"
+
+#include <cstring>
+
+namespace kiv {
+
+TRef<TCachedBitmap> ToCachedBitmap(const TBitmap& bitmap) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(bitmap.Width()) * bitmap.Height());
+  const bool alpha = bitmap.Format() == TPixelFormat::Pf32bit;
+  size_t i = 0;
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const uint8_t* p = bitmap.Row(y);
+    for (int x = 0; x < bitmap.Width(); ++x, ++i) {
+      if (alpha) {
+        std::memcpy(&pixels[i], p, 4);
+        p += 4;
+      } else {
+        pixels[i] = 0xFF000000u | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+        p += 3;
+      }
+    }
+  }
+  return TRef<TCachedBitmap>::Make(bitmap.Width(), bitmap.Height(), std::move(pixels));
+}
+
+TRef<TCachedBitmap> DecodeCachedImage(TStream& stream, const TImageDecodeRequest& request) {
+  TOwned<TImage> image = LoadImage(stream, request.name);
+  if (!image) return nullptr;
+  const int level =
+      request.width > 0 && request.height > 0 ? image->MipLevelFor(request.width, request.height) : 0;
+  TRef<TBitmap> bitmap = image->GetMipLevel(level, TPixelFormat::None);
+  return bitmap ? ToCachedBitmap(*bitmap) : nullptr;
+}
+
+void InstallImageDecoder() {
+  SetImageDecoder(&DecodeCachedImage);
+}
+
+} // namespace kiv
