@@ -41,15 +41,6 @@ TKivShowLocator::TKivShowLocator(TRef<TFileAccessor> accessor, std::u16string pr
   }
 }
 
-TKivSource& TKivShowLocator::Options() {
-  RY_ASSERT(project_ != nullptr);
-  if (!options_) {
-    options_ = std::make_unique<TKivSource>(accessor_, *project_);
-    options_->SetStartSlideIndex(0);
-  }
-  return *options_;
-}
-
 std::unique_ptr<TKivShowLocator> OpenPackedShow(const std::string& fileName, std::string& message) {
   message.clear();
   if (const std::string project = ReplacementProject(fileName); !project.empty())

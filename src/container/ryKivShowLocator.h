@@ -5,7 +5,6 @@
 
 #include "ryIniStorage.h"
 #include "ryKivFileAccessor2.h"
-#include "ryKivSource2.h"
 #include "ryObjects.h"
 
 #include <memory>
@@ -25,24 +24,24 @@ public:
   const TRef<TFileAccessor>& AccessorRef() const noexcept { return accessor_; }
   // nullptr when the document could not be read.
   const TIniFile* Project() const noexcept { return project_.get(); }
+  // The same document for the show options, which may rewrite some keys of it.
+  TIniFile* EditableProject() noexcept { return project_.get(); }
   const std::u16string& ProjectFileName() const noexcept { return projectFileName_; }
   // The key KivVersion of "Main".
   const std::u16string& KivVersion() const noexcept { return kivVersion_; }
 
-  // The show options, made on first call with the start slide index 0. Needs a project.
-  TKivSource& Options();
+  // The show options object. It belongs to a library above this one (Options(locator) there makes it on
+  // first use); the locator only keeps it, and frees it before the project it reads.
+  TObj* OptionsSlot() const noexcept { return options_.get(); }
+  void SetOptionsSlot(TOwned<TObj> options) { options_ = std::move(options); }
 
 private:
   TRef<TFileAccessor> accessor_;
   std::unique_ptr<TIniFile> project_;
   std::u16string projectFileName_;
   std::u16string kivVersion_;
-  std::unique_ptr<TKivSource> options_;
+  TOwned<TObj> options_; // declared last: goes before the project it refers to
 };
-
-inline TKivSource& Options(TKivShowLocator& locator) {
-  return locator.Options();
-}
 
 // A packed show from a file. message: the container's complaint, or "Executable SlideShow Open Error"
 // when it has no readable project. A file named like the replace pair's program opens its project.

@@ -1,0 +1,282 @@
+#include "ryKivSource2.h"
+
+#include "ryAssert.h"
+#include "ryCaseFolding.h"
+#include "ryKivPaths.h"
+#include "ryKivShowLocator.h"
+#include "ryKivSlideRandom.h"
+#include "ryUTF8.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <limits>
+#include <set>
+
+namespace kiv {
+namespace {
+
+constexpr int32_t kMissing = std::numeric_limits<int32_t>::min();
+
+const TIniIdentList& EmptySection() {
+  static const TIniSection empty(u"main");
+  return empty;
+}
+
+// Switches written as text: only "1" is on.
+bool TextFlag(const TIniIdentList& keys, std::u16string_view name, bool defaultValue) {
+  return keys.ReadString(name, defaultValue ? u"1" : u"0") == u"1";
+}
+
+// Integers held as fractions (smooth line in thousandths, broom offset in hundredths); a key that is
+// absent or malformed keeps the current value.
+float ReadScaled(const TIniIdentList& keys, std::u16string_view name, float divisor, float current) {
+  const int32_t value = keys.ReadInteger(name, kMissing);
+  return value == kMissing ? current : static_cast<float>(value) / divisor;
+}
+
+float ReadSingle(const TIniIdentList& keys, std::u16string_view name, float current) {
+  return static_cast<float>(keys.ReadFloat(name, current));
+}
+
+TBGRColor ReadColor(const TIniIdentList& keys, std::u16string_view name, TBGRColor current) {
+  const int32_t value = keys.ReadInteger(name, kMissing);
+  return value == kMissing ? current : ColorFromRef(value);
+}
+
+bool EndsWithScr(const std::string& fileName) {
+  const std::u16string lower = LowerCase(Utf8ToUtf16(fileName));
+  return lower.size() >= 4 && lower.compare(lower.size() - 4, 4, u".scr") == 0;
+}
+
+// The custom transitions that group 19 selects: every integer of its comma-separated text below the
+// custom count. Items that are not integers select nothing.
+std::set<int> SelectedCustomEffects(std::u16string_view text, int customCount) {
+  std::set<int> selected;
+  const std::string utf8 = Utf16ToUtf8(text);
+  size_t start = 0;
+  while (start <= utf8.size()) {
+    size_t end = utf8.find(',', start);
+    if (end == std::string::npos) end = utf8.size();
+    std::string_view item(utf8.data() + start, end - start);
+    while (!item.empty() && item.front() == ' ')
+      item.remove_prefix(1);
+    while (!item.empty() && item.back() == ' ')
+      item.remove_suffix(1);
+    int k = 0;
+    const auto [ptr, ec] = std::from_chars(item.data(), item.data() + item.size(), k);
+    if (ec == std::errc() && ptr == item.data() + item.size() && !item.empty() && k >= 0 && k < customCount)
+      selected.insert(k);
+    start = end + 1;
+  }
+  return selected;
+}
+
+std::u16string Number(int64_t value) {
+  return Utf8ToUtf16(std::to_string(value));
+}
+
+} // namespace
+
+TBGRColor ColorFromRef(int64_t colorRef) noexcept {
+  return {static_cast<uint8_t>((colorRef >> 16) & 0xFF), static_cast<uint8_t>((colorRef >> 8) & 0xFF),
+          static_cast<uint8_t>(colorRef & 0xFF)};
+}
+
+int EffectTypeOf(char16_t c) noexcept {
+  if (c >= u'1' && c <= u'8') return c - u'1' + 1;
+  if (c >= u'A' && c <= u'H') return c - u'A' + 9;
+  if (c >= u'a' && c <= u'h') return c - u'a' + 9;
+  return 1;
+}
+
+TKivSource::TKivSource(TRef<TFileAccessor> accessor, TIniFile& document)
+    : accessor_(std::move(accessor)), document_(&document) {
+  Read();
+}
+
+TKivSource::TKivSource(TRef<TFileAccessor> accessor, std::unique_ptr<TIniFile> document)
+    : accessor_(std::move(accessor)), ownedDocument_(std::move(document)), document_(ownedDocument_.get()) {
+  Read();
+}
+
+void TKivSource::Read() {
+  RY_ASSERT(accessor_ && document_);
+  generator_.seed(static_cast<std::mt19937::result_type>(
+      std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+  ApplyScreenSaverMode();
+  main_ = document_->FindSection(u"main");
+  ReadShowOptions();
+  ReadTransitionDefaults();
+}
+
+void TKivSource::ApplyScreenSaverMode() {
+  screenSaver_ = EndsWithScr(ProgramFileName());
+  // Later readers of these keys (cursor, navigation panel, window) see the screen-saver values.
+  if (screenSaver_) {
+    document_->WriteString(u"main", u"opt_ssaver", u"1");
+    document_->WriteString(u"main", u"opt_fcp", u"0");
+    document_->WriteString(u"main", u"opt_hidecursor", u"1");
+    document_->WriteString(u"main", u"opt_scr_full", u"1");
+    document_->WriteString(u"main", u"opt_repeat", u"repeat");
+  } else {
+    document_->WriteString(u"main", u"opt_ssaver", u"0");
+  }
+}
+
+void TKivSource::ReadShowOptions() {
+  const TIniIdentList& keys = main_ ? *main_ : EmptySection();
+  pauseWhenInactive_ = keys.ReadBool(u"opt_pausewheninactive", true);
+  static constexpr std::u16string_view kRepeatNames[] = {u"repeat", u"close", u"stop"};
+  repeatMode_ = static_cast<TRepeatMode>(keys.ReadEnum(u"opt_repeat", kRepeatNames, 0));
+  slideCount_ = ReadSlideCount(keys);
+  hiderColor_ = ColorFromRef(keys.ReadInteger(u"opt_scr_hidercolor", 0));
+  unsharpAmount_ = static_cast<float>(keys.ReadFloat(u"opt_scr_unsharpamount", 0));
+  unsharpThreshold_ =
+      static_cast<uint8_t>(std::clamp(keys.ReadInteger(u"opt_scr_unsharpthreshold", 0), 0, 255));
+  manualShow_ = keys.ReadString(u"opt_manualshow", u"") == u"1";
+  random_ = keys.ReadBool(u"opt_random", false);
+  screenMode_ = keys.ReadInteger(u"opt_scr_full", 1);
+  runOnExit_.mode = keys.ReadInteger(u"opt_runapponexit", 0);
+  runOnExit_.ifLastSlide = keys.ReadBool(u"opt_runapponexitiflastslide", true);
+  runOnExit_.fileName = keys.ReadString(u"opt_runapponexitfn", u"");
+}
+
+void TKivSource::ReadTransitionDefaults() {
+  const TIniIdentList& keys = main_ ? *main_ : EmptySection();
+  TEffectParams& p = defaultParams_;
+  const bool enabled = keys.ReadBool(u"opt_fx_enable", false);
+  effectTime_ = keys.ReadInteger(u"opt_fx_time", 0);
+  // A time of 0 switches transitions off; a negative one cannot be played either.
+  transitionsEnabled_ = enabled && effectTime_ > 0;
+  p.smoothLine = ReadScaled(keys, u"opt_fx_smoothline", 1000, 0);
+  if (!transitionsEnabled_) return;
+
+  p.broomOffset = ReadScaled(keys, u"opt_fx_broomoffset", 100, 0);
+  p.rollDiameter = ReadScaled(keys, u"opt_fx_rolldiameter", 1000, 0);
+  const std::u16string rollVariants = keys.ReadString(u"opt_fx_rollvariants", u"1");
+  p.rollVariants = rollVariants == u"1";
+  rollVariantsDrawn_ = rollVariants == u"3";
+  p.rollUseBackColor = TextFlag(keys, u"opt_fx_rollusebackcolor", false);
+  p.roll3D = TextFlag(keys, u"opt_fx_roll3d", false);
+  p.rollCurving = ReadSingle(keys, u"opt_fx_rollcurving", 0.125f);
+  p.flipCurving = ReadSingle(keys, u"opt_fx_flipcurving", 0.5f);
+  p.flipCenter = TextFlag(keys, u"opt_fx_flipcenter", false);
+  p.flipSmooth = TextFlag(keys, u"opt_fx_flipsmooth", true);
+  p.swapDepth = ReadSingle(keys, u"opt_fx_swapdepth", 4);
+  p.swapWidth = ReadSingle(keys, u"opt_fx_swapwidth", 1);
+  p.swapMaxAngle = ReadSingle(keys, u"opt_fx_swapmaxangle", 60);
+  if (p.rollUseBackColor) p.rollBackColor = ColorFromRef(keys.ReadInteger(u"opt_fx_rollbackcolor", 0));
+  p.mosaicDX = keys.ReadInteger(u"opt_fx_mosaic_dx", 1);
+  p.mosaicDY = keys.ReadInteger(u"opt_fx_mosaic_dy", 1);
+  p.mosaicSC = keys.ReadInteger(u"opt_fx_mosaic_sc", 0);
+  p.centerX = keys.ReadInteger(u"opt_fx_center_x", 50);
+  p.centerY = keys.ReadInteger(u"opt_fx_center_y", 50);
+  customCount_ = keys.ReadInteger(u"opt_fx_custom_count", 0);
+  ReadEffectGroups();
+}
+
+void TKivSource::ReadEffectGroups() {
+  const TIniIdentList& keys = main_ ? *main_ : EmptySection();
+  activeGroups_.clear();
+  for (int i = 0; i < kEffGroupCount; ++i) {
+    TEffGroup& group = effGroups_[static_cast<size_t>(i)];
+    group.text = keys.ReadString(u"opt_fx_eff" + Number(i + 1), u"");
+    for (char16_t c : group.text)
+      group.types |= 1u << EffectTypeOf(c);
+    group.count = static_cast<int>(group.text.size());
+    if (group.types != 0) activeGroups_.push_back(i);
+  }
+  // Group 19 doubles as the list of custom transitions that random draws of the custom class choose from.
+  std::u16string customSet;
+  for (int k : SelectedCustomEffects(effGroups_[kEffGroupCount - 1].text, customCount_)) {
+    if (!customSet.empty()) customSet += u'|';
+    customSet += keys.ReadString(u"opt_fx_custom" + Number(k), u"");
+  }
+  defaultParams_.customDescription = std::move(customSet);
+  if (activeGroups_.empty()) {
+    transitionsEnabled_ = false;
+    return;
+  }
+  ShuffleActiveGroups();
+}
+
+void TKivSource::ShuffleActiveGroups() {
+  const size_t n = activeGroups_.size();
+  for (size_t i = 0; i + 1 < n; ++i) {
+    std::uniform_int_distribution<size_t> pick(0, n - i - 1);
+    std::swap(activeGroups_[i], activeGroups_[pick(generator_)]);
+  }
+}
+
+TIniSection* TKivSource::GetSlideSection(int position) const {
+  return kiv::GetSlideSection(*document_, position);
+}
+
+int TKivSource::SlideNumberAt(int position) const {
+  return GetSlideNumber(*document_, position);
+}
+
+TEndAction TKivSource::GetEndAction(int position) const {
+  const TEndAction fallback = manualShow_ ? TEndAction::Pause : TEndAction::None;
+  const TIniSection* section = GetSlideSection(position);
+  if (!section || !section->ReadBool(u"UsePersonal", false)) return fallback;
+  const std::u16string action = section->ReadString(u"Pers_EndAction", u"");
+  if (action.empty()) return fallback;
+  if (action == u"pause") return TEndAction::Pause;
+  if (action == u"loop") return TEndAction::Loop;
+  return TEndAction::None;
+}
+
+bool TKivSource::GetRunApp(int position, std::u16string& fileName) const {
+  const TIniSection* section = GetSlideSection(position);
+  if (!section || !section->ReadBool(u"UsePersonal", false) || !section->ReadBool(u"Pers_RunApp", false))
+    return false;
+  fileName = section->ReadString(u"RunAppFN", u"");
+  return true;
+}
+
+TEffectParams TKivSource::SlideEffectParams(int position) const {
+  TEffectParams p = defaultParams_;
+  const TIniSection* section = GetSlideSection(position);
+  if (!section || !section->ReadBool(u"UsePersonal", false) || !section->ReadBool(u"Pers_Effect", false))
+    return p;
+  if (section->ReadBool(u"EffectUseSmoothline", false))
+    p.smoothLine = ReadScaled(*section, u"EffectSmoothline", 1000, p.smoothLine);
+  const int effectClass = section->ReadInteger(u"Effect_Class", 0);
+  if (effectClass == -1 || effectClass == 0 || effectClass == kCustomEffectClass) return p;
+  p.broomOffset = ReadScaled(*section, u"EffectBroomOffset", 100, p.broomOffset);
+  p.rollDiameter = ReadScaled(*section, u"EffectRollDiameter", 1000, p.rollDiameter);
+  p.rollVariants = TextFlag(*section, u"EffectRollVariants", p.rollVariants);
+  p.rollUseBackColor = TextFlag(*section, u"EffectRollUseBackColor", p.rollUseBackColor);
+  p.rollBackColor =
+      p.rollUseBackColor ? ReadColor(*section, u"EffectRollBackColor", p.rollBackColor) : TBGRColor{};
+  p.roll3D = TextFlag(*section, u"EffectRoll3D", p.roll3D);
+  p.rollCurving = ReadSingle(*section, u"EffectRollCurving", p.rollCurving);
+  p.flipCenter = TextFlag(*section, u"EffectFlipCenter", p.flipCenter);
+  p.flipCurving = ReadSingle(*section, u"EffectFlipCurving", p.flipCurving);
+  p.flipSmooth = TextFlag(*section, u"EffectFlipSmooth", p.flipSmooth);
+  p.swapDepth = ReadSingle(*section, u"EffectSwapDepth", p.swapDepth);
+  p.swapWidth = ReadSingle(*section, u"EffectSwapWidth", p.swapWidth);
+  p.swapMaxAngle = ReadSingle(*section, u"EffectSwapMaxAngle", p.swapMaxAngle);
+  p.centerX = section->ReadInteger(u"EffectCenterX", p.centerX);
+  p.centerY = section->ReadInteger(u"EffectCenterY", p.centerY);
+  p.mosaicDX = section->ReadInteger(u"EffectMosaicDX", p.mosaicDX);
+  p.mosaicDY = section->ReadInteger(u"EffectMosaicDY", p.mosaicDY);
+  p.mosaicSC = section->ReadInteger(u"EffectMosaicSC", p.mosaicSC);
+  return p;
+}
+
+TKivSource& Options(TKivShowLocator& locator) {
+  if (!locator.OptionsSlot()) {
+    RY_ASSERT(locator.EditableProject() != nullptr);
+    auto source = MakeOwned<TKivSource>(locator.AccessorRef(), *locator.EditableProject());
+    source->SetStartSlideIndex(0);
+    locator.SetOptionsSlot(std::move(source));
+  }
+  auto* source = dynamic_cast<TKivSource*>(locator.OptionsSlot());
+  RY_ASSERT(source != nullptr);
+  return *source;
+}
+
+} // namespace kiv

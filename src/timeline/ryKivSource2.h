@@ -1,0 +1,180 @@
+#pragma once
+// The show as the playback engine sees it before any slide is built: the project document with its
+// "main" section, the show-wide options, the transition defaults and effect groups, and the per-slide
+// end actions. One per opened show; written only while it is made, read from any thread afterwards.
+
+#include "ryIniStorage.h"
+#include "ryKivFileAccessor2.h"
+#include "ryObjects.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+class TKivShowLocator;
+
+// A colour as the transitions want it: blue, green, red.
+struct TBGRColor {
+  uint8_t blue = 0;
+  uint8_t green = 0;
+  uint8_t red = 0;
+  friend bool operator==(const TBGRColor&, const TBGRColor&) = default;
+};
+
+// A Windows colour reference (0x00BBGGRR, red in the low byte); the top byte is ignored.
+TBGRColor ColorFromRef(int64_t colorRef) noexcept;
+
+// The transition options record that the transitions read.
+struct TEffectParams {
+  float smoothLine = 0;   // opt_fx_smoothline / 1000
+  float broomOffset = 0;  // opt_fx_broomoffset / 100
+  float rollDiameter = 0; // opt_fx_rolldiameter / 1000
+  bool rollVariants = true;
+  bool rollUseBackColor = false;
+  TBGRColor rollBackColor; // black unless the back colour is used
+  bool roll3D = false;
+  float rollCurving = 0.125f;
+  bool flipCenter = false;
+  float flipCurving = 0.5f;
+  bool flipSmooth = true;
+  float swapDepth = 4;
+  float swapWidth = 1;
+  float swapMaxAngle = 60;
+  int32_t centerX = 50; // percent
+  int32_t centerY = 50; // percent
+  int32_t mosaicDX = 1;
+  int32_t mosaicDY = 1;
+  int32_t mosaicSC = 0;
+  int32_t seed = 0;                 // per slide, set with the transition choice
+  std::u16string customDescription; // custom transitions to choose from, joined with "|"
+};
+
+// What follows the last slide.
+enum class TRepeatMode { Repeat, Close, Stop };
+// What a slide does at its end.
+enum class TEndAction { None, Pause, Loop };
+
+// The program or show run when the player closes.
+struct TRunOnExit {
+  int mode = 0;            // opt_runapponexit: 0 none, 1 run a program, 2 open a show
+  bool ifLastSlide = true; // opt_runapponexitiflastslide: only when the show ended at its last slide
+  std::u16string fileName; // opt_runapponexitfn
+};
+
+// One group of random transitions: the types (1..16) that the key opt_fx_eff<n> lists. Group n stands
+// for transition class n - 1.
+struct TEffGroup {
+  std::u16string text;
+  uint32_t types = 0; // bit t for type t
+  int count = 0;      // characters of the text, duplicates included
+};
+
+inline constexpr int kEffGroupCount = 19;
+inline constexpr int kCustomEffectClass = 18;
+
+// The type of a transition written as one character: "1".."8" give 1..8, "A".."H" and "a".."h" give
+// 9..16, anything else 1.
+int EffectTypeOf(char16_t c) noexcept;
+
+class TKivSource : public TObj {
+public:
+  // The source reads the document and may change it (screen-saver mode), so it needs it writable. The
+  // first form borrows a document that must outlive the source; the second owns it.
+  TKivSource(TRef<TFileAccessor> accessor, TIniFile& document);
+  TKivSource(TRef<TFileAccessor> accessor, std::unique_ptr<TIniFile> document);
+
+  TFileAccessor& Accessor() const noexcept { return *accessor_; }
+  const TRef<TFileAccessor>& AccessorRef() const noexcept { return accessor_; }
+  TIniFile& Document() const noexcept { return *document_; }
+  // Kept for the code that still asks for the project by this name.
+  const TIniFile& Project() const noexcept { return *document_; }
+  // nullptr when the project has no "main" section.
+  TIniSection* MainSection() const noexcept { return main_; }
+
+  // Set by the program before the engine opens the show.
+  int StartSlideIndex() const noexcept { return startSlideIndex_; }
+  void SetStartSlideIndex(int index) noexcept { startSlideIndex_ = index; }
+
+  // True when the player's own file name ends in ".scr" (any letter case).
+  bool ScreenSaver() const noexcept { return screenSaver_; }
+  int SlideCount() const noexcept { return slideCount_; }
+  TRepeatMode RepeatMode() const noexcept { return repeatMode_; }
+  bool PauseWhenInactive() const noexcept { return pauseWhenInactive_; }
+  TBGRColor HiderColor() const noexcept { return hiderColor_; }
+  float UnsharpAmount() const noexcept { return unsharpAmount_; }
+  uint8_t UnsharpThreshold() const noexcept { return unsharpThreshold_; }
+  bool ManualShow() const noexcept { return manualShow_; }
+  bool Random() const noexcept { return random_; }
+  // opt_scr_full: 1 full screen, 0 a window, 3 a window that takes the show's size.
+  int ScreenMode() const noexcept { return screenMode_; }
+  const TRunOnExit& RunOnExit() const noexcept { return runOnExit_; }
+
+  // Transitions are on only when enabled with a positive time and at least one effect group is active.
+  bool TransitionsEnabled() const noexcept { return transitionsEnabled_; }
+  // The default transition time in milliseconds; 0 while transitions are off.
+  int EffectTime() const noexcept { return transitionsEnabled_ ? effectTime_ : 0; }
+  const TEffectParams& DefaultEffectParams() const noexcept { return defaultParams_; }
+  // opt_fx_rollvariants "3": the roll variant is drawn per slide.
+  bool RollVariantsDrawn() const noexcept { return rollVariantsDrawn_; }
+  const std::array<TEffGroup, kEffGroupCount>& EffectGroups() const noexcept { return effGroups_; }
+  // Numbers (from 0) of the groups that list a type, in shuffled order.
+  const std::vector<int>& ActiveGroups() const noexcept { return activeGroups_; }
+
+  // The section of the slide played at position (the random order applies); nullptr when absent.
+  TIniSection* GetSlideSection(int position) const;
+  // The slide number (from 0) played at position.
+  int SlideNumberAt(int position) const;
+  // The slide's end action. The loop time (its still time) comes with the timing table.
+  TEndAction GetEndAction(int position) const;
+  // True, with the program's file name, when the slide runs a program as it is left.
+  bool GetRunApp(int position, std::u16string& fileName) const;
+  // The slide's effect parameters: the defaults with the slide's own overrides (Effect* keys) when it has
+  // a personal transition of a fixed class.
+  TEffectParams SlideEffectParams(int position) const;
+
+private:
+  void Read();
+  void ApplyScreenSaverMode();
+  void ReadShowOptions();
+  void ReadTransitionDefaults();
+  void ReadEffectGroups();
+  void ShuffleActiveGroups();
+
+  TRef<TFileAccessor> accessor_;
+  std::unique_ptr<TIniFile> ownedDocument_; // set when the source owns the document
+  TIniFile* document_ = nullptr;
+  TIniSection* main_ = nullptr;
+  int startSlideIndex_ = 0;
+
+  bool screenSaver_ = false;
+  int slideCount_ = 0;
+  TRepeatMode repeatMode_ = TRepeatMode::Repeat;
+  bool pauseWhenInactive_ = true;
+  TBGRColor hiderColor_;
+  float unsharpAmount_ = 0;
+  uint8_t unsharpThreshold_ = 0;
+  bool manualShow_ = false;
+  bool random_ = false;
+  int screenMode_ = 1;
+  TRunOnExit runOnExit_;
+
+  bool transitionsEnabled_ = false;
+  int effectTime_ = 0;
+  TEffectParams defaultParams_;
+  bool rollVariantsDrawn_ = false;
+  int customCount_ = 0;
+  std::array<TEffGroup, kEffGroupCount> effGroups_;
+  std::vector<int> activeGroups_;
+  std::mt19937 generator_; // private: drawing never reseeds anyone else's generator
+};
+
+// The show options of an open show, made on first call from its accessor and project document with the
+// start slide index 0, and kept by the locator. Needs a project.
+TKivSource& Options(TKivShowLocator& locator);
+
+} // namespace kiv
