@@ -349,7 +349,9 @@ void TVertexBuffer::Flush() {
   if (!screen_->IsReady() || !list->store) return;
   screen_->renderer->DrawVertexList(
       std::span<T3DTexture* const>(bound.data(), static_cast<size_t>(layerCount)),
-      BatchDrawFlags(layerCount, is3D, anyPremultiplied), list.get());
+      BatchDrawFlags(layerCount, is3D, anyPremultiplied) |
+          (modulate && layerCount > 0 ? kDrawModulateColor | kDrawModulateAlpha : 0u),
+      list.get());
 }
 
 void TVertexBuffer::Release() {

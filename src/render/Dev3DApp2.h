@@ -171,6 +171,8 @@ public:
   std::array<TCustomTexture*, kMaxLayers> layers{};
   int layerCount = 0;
   bool is3D = false; // set while a 3D quad or patch is added
+  // Set by the slide drawer around textured drawing whose vertex colours tint or fade the textures.
+  bool modulate = false;
 
   void SetCapacity(int32_t triangles, int layerSets);
   void BeginBatch(std::span<TCustomTexture* const> textures, int count);

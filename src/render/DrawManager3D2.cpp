@@ -40,6 +40,11 @@ constexpr const char* kShaderNames[10] = {
     "unsharp",   "yuv_lum",          "yuv_deinterlace_lum", "chromakey",     "chroma_deinter",
     "videomask", "color_correction", "gauss_blur_h7",       "gauss_blur_v7", "gauss_mix"};
 
+// Mask (s0) times content (s1), channel by channel, times the vertex colour.
+constexpr std::string_view kMaskProduct = "void main() {\n"
+                                          "  oC0 = texture(s0, t0) * texture(s1, t1) * vcol;\n"
+                                          "}\n";
+
 } // namespace
 
 void SetTransitionFactory(TTransitionFactory factory) {
@@ -193,6 +198,7 @@ T3DDrawer::~T3DDrawer() {
     video->ReleaseTextures();
   videos_.clear();
   shaders_.clear();
+  maskProduct_.reset();
   sharpenTarget_.reset();
   fullPool_.Clear();
   halfPool_.Clear();
@@ -340,6 +346,7 @@ void T3DDrawer::DrawImage(TDrawImage& image, const T3DPoint& placement, const TI
       source = {0, 0, static_cast<float>(own->width), static_cast<float>(own->height)};
     const TQuadPlacement where = Placement(placement, pivot, xAxis, yAxis, offset);
     TCustomTexture* layers[1] = {own};
+    TModulateScope modulate(*screen_);
     if (params.antialiased) {
       TFeatherPatch patch;
       screen_->BuildFeatherPatch(where, source, {true, true, true, true}, patch);
@@ -618,6 +625,7 @@ void T3DDrawer::DrawVideo(TYUVImage& image, const T3DPoint& placement, const TVi
   if (source.right <= source.left || source.bottom <= source.top)
     source = {0, 0, float(video->width), float(video->height)};
   auto draw = [&](std::span<TCustomTexture* const> layers, std::span<const TFloatRect> rects) {
+    TModulateScope modulate(*screen_);
     const int n = static_cast<int>(layers.size());
     if (params.antialiased) {
       TFeatherPatch patch;
@@ -734,8 +742,13 @@ void T3DDrawer::DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layer
   const TFloatRect whole{0, 0, float(bounds.Width()), float(bounds.Height())};
   const TFloatRect rects[2] = {whole, whole};
   const uint32_t white = 0xFFFFFFFF;
+  // Targets of plain alpha take only the vertex alpha in the fixed stages; the product is taken here.
+  if (!maskProduct_)
+    maskProduct_ = MakeOwned<TShader>(screen_.get(), TShader::kPixel, std::string(kMaskProduct));
+  if (T3DShader* product = maskProduct_->GetShader()) screen_->renderer->SetShader(product);
   screen_->DrawQuad(both, 2, {white, white, white, white}, rects, TQuadPlacement{}, 2);
   screen_->batch->Flush();
+  screen_->renderer->SetShader(nullptr);
 }
 
 // ---- transitions ----

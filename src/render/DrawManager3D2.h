@@ -184,6 +184,7 @@ private:
   TOwned<TBoxAntialiaser> antialiaser_;
   std::vector<TOwned<T3DYUV>> videos_;
   std::map<std::string, TOwned<TShader>> shaders_;
+  TOwned<TShader> maskProduct_;
   TRenderTargetHandle sharpenTarget_; // the target of a pending sharpen
   bool insideBlur_ = false;
 };

@@ -305,6 +305,7 @@ void TMultiTexture6::Draw(const T3DPoint& placement, TFloatPoint pivot, const TF
   T3DScreen* screen = manager->screen;
   if (!screen->IsReady()) return;
   Prepare();
+  TModulateScope modulate(*screen);
   const uint32_t rgb =
       tintOn ? (uint32_t{tintColor[2]} << 16 | uint32_t{tintColor[1]} << 8 | tintColor[0]) : 0x00FFFFFFu;
   const uint32_t color = uint32_t{opacity} << 24 | rgb;
@@ -407,6 +408,7 @@ void TBoxAntialiaser::DrawBox(const T3DPoint& placement, const T3DPoint& yAxis, 
     c.y = std::clamp(c.y, 0.f, 256.f);
   }
   TCustomTexture* layers[1] = {texture.get()};
+  TModulateScope modulate(*screen);
   screen->DrawPatch(layers, 1, nullptr, colors, patch, 1);
 }
 

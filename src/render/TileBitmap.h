@@ -12,6 +12,24 @@
 
 namespace kiv {
 
+// Vertex colours modulate every texture layer while it lives.
+class TModulateScope {
+public:
+  explicit TModulateScope(T3DScreen& screen) : batch_(*screen.batch), was_(batch_.modulate) {
+    batch_.modulate = true;
+  }
+  ~TModulateScope() {
+    batch_.Flush();
+    batch_.modulate = was_;
+  }
+  TModulateScope(const TModulateScope&) = delete;
+  TModulateScope& operator=(const TModulateScope&) = delete;
+
+private:
+  TVertexBuffer& batch_;
+  bool was_;
+};
+
 // Read access to 32-bit pixels that tiles are cut from.
 class TPixelSource {
 public:

@@ -5,6 +5,7 @@
 #include "DrawManager3D2.h"
 #include "GLContext.h"
 #include "GLDev3D.h"
+#include "ScreenTestSupport.h"
 
 #include <gtest/gtest.h>
 
