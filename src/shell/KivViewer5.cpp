@@ -5,6 +5,7 @@
 #include "KivErrorBox.h"
 #include "KivShowLocation.h"
 #include "ryKivShowLocator.h"
+#include "ryKivSource2.h"
 #include "ryLog.h"
 #include "ryUTF8.h"
 
@@ -28,8 +29,34 @@ constexpr const char* kUsage =
     "  -time MS          start at MS milliseconds (when -slide is not given)\n"
     "  -display N        monitor for the show (from 1)\n"
     "  -filelog, -log    write a log beside the program, or to stderr\n"
-    "  -info             print what was found: show, version, project, start\n"
+    "  -info             print what was found: show, version, project, start, and the show's\n"
+    "                    options: slides, repeat, transitions, screen saver, play order\n"
     "  --help, --version\n";
+
+const char* RepeatWord(TRepeatMode mode) {
+  switch (mode) {
+  case TRepeatMode::Close:
+    return "close";
+  case TRepeatMode::Stop:
+    return "stop";
+  case TRepeatMode::Repeat:
+    break;
+  }
+  return "repeat";
+}
+
+// What a user wants to know before the show plays.
+void PrintOptions(const TKivSource& options) {
+  std::printf("slides: %d\n", options.SlideCount());
+  std::printf("repeat: %s\n", RepeatWord(options.RepeatMode()));
+  std::printf("transitions: %s\n", options.TransitionsEnabled() ? "on" : "off");
+  std::printf("transition time: %d\n", options.EffectTime());
+  std::printf("screensaver: %s\n", options.ScreenSaver() ? "yes" : "no");
+  std::string order;
+  for (int position = 0; position < options.SlideCount(); ++position)
+    order += (position > 0 ? " " : "") + std::to_string(options.SlideNumberAt(position) + 1);
+  std::printf("order: %s\n", order.c_str());
+}
 
 void PrintInfo(const TKivShowLocator& locator, const TShowNames& names, const TStartPosition& start) {
   std::printf("show: %s\n", names.fileName.c_str());
@@ -39,7 +66,6 @@ void PrintInfo(const TKivShowLocator& locator, const TShowNames& names, const TS
     std::printf("start: time %lld\n", static_cast<long long>(start.position));
   else
     std::printf("start: slide %lld\n", static_cast<long long>(start.position + 1));
-  std::fflush(stdout);
 }
 
 int Run(int argc, char** argv) {
@@ -65,6 +91,8 @@ int Run(int argc, char** argv) {
   const TShowNames names = ShowNames(*locator, show.fileName, show.isProjectFile);
   // Until the engine plays shows, the located show is reported whether or not -info was given.
   PrintInfo(*locator, names, start);
+  PrintOptions(Options(*locator));
+  std::fflush(stdout);
   return 0;
 }
 

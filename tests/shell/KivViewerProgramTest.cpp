@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kiv {
 namespace {
@@ -68,9 +71,18 @@ protected:
             .code,
         0);
   }
+  // The options lines default to those of the fixture projects: no slides, no transitions.
   static std::string Info(const std::string& show, const std::string& version, const std::string& project,
-                          const std::string& start) {
-    return "show: " + show + "\nversion: " + version + "\nproject: " + project + "\nstart: " + start + "\n";
+                          const std::string& start, const std::string& options = kNoOptions) {
+    return "show: " + show + "\nversion: " + version + "\nproject: " + project + "\nstart: " + start + "\n" +
+           options;
+  }
+  static constexpr const char* kNoOptions =
+      "slides: 0\nrepeat: repeat\ntransitions: off\ntransition time: 0\nscreensaver: no\norder: \n";
+  // The lines after "start:".
+  static std::string OptionLines(const std::string& out) {
+    const size_t start = out.find("\nslides: ");
+    return start == std::string::npos ? "" : out.substr(start + 1);
   }
 
   fs::path root_;
@@ -133,6 +145,55 @@ TEST_F(KivViewerProgram, APackedShowWithoutAuthoredProgramIsReportedAndStillOpen
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.err, "opt_exefn - Empty\n");
   EXPECT_EQ(run.out, Info(Path("bare.KvShow"), "bare", "Project.kiv", "slide 1"));
+}
+
+TEST_F(KivViewerProgram, InfoPrintsTheShowsOptions) {
+  const struct {
+    std::string keys;
+    std::string lines;
+  } cases[] = {
+      {"opt_slidescount=3\r\nopt_repeat=stop\r\nopt_fx_enable=1\r\nopt_fx_time=1200\r\nopt_fx_eff3=1A\r\n",
+       "slides: 3\nrepeat: stop\ntransitions: on\ntransition time: 1200\nscreensaver: no\norder: 1 2 3\n"},
+      // Only the lower-case word counts; enabled transitions with a time of 0 are off.
+      {"opt_slidescount=2\r\nopt_repeat=Close\r\nopt_fx_enable=1\r\nopt_fx_time=0\r\nopt_fx_eff3=1\r\n",
+       "slides: 2\nrepeat: repeat\ntransitions: off\ntransition time: 0\nscreensaver: no\norder: 1 2\n"},
+      {"opt_slidescount=1\r\nopt_repeat=close\r\nopt_fx_enable=0\r\nopt_fx_time=900\r\nopt_fx_eff3=1\r\n",
+       "slides: 1\nrepeat: close\ntransitions: off\ntransition time: 0\nscreensaver: no\norder: 1\n"},
+  };
+  for (const auto& c : cases) {
+    Write("options/Project.kiv", "[main]\r\nKivVersion=o\r\nopt_exefn=show.exe\r\n" + c.keys);
+    Pack("options", "options.KvShow");
+    const TRun run = Run(Quote(KIVVIEWER_PATH) + " -exename " + Quote(Path("options.KvShow")) + " -info");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(OptionLines(run.out), c.lines) << c.keys;
+  }
+}
+
+TEST_F(KivViewerProgram, ARandomOrderPlaysEverySlideOnce) {
+  Write("random/Project.kiv", "[main]\r\nopt_exefn=r.exe\r\nProjectFilePath=C:\\Shows\\r.kiv\r\nopt_"
+                              "slidescount=12\r\nopt_random=1\r\n");
+  Pack("random", "random.KvShow");
+  const TRun run = Run(Quote(KIVVIEWER_PATH) + " -exename " + Quote(Path("random.KvShow")) + " -info");
+  EXPECT_EQ(run.code, 0) << run.err;
+  const std::string lines = OptionLines(run.out);
+  const size_t order = lines.find("order: ");
+  ASSERT_NE(order, std::string::npos) << run.out;
+  std::istringstream numbers(lines.substr(order + 7));
+  std::vector<int> slides;
+  for (int n; numbers >> n;)
+    slides.push_back(n);
+  std::sort(slides.begin(), slides.end());
+  EXPECT_EQ(slides, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})) << lines;
+}
+
+TEST_F(KivViewerProgram, AProgramNamedScrRunsItsShowAsAScreenSaver) {
+  Write("saver/Project.kiv", "[main]\r\nopt_exefn=s.exe\r\nopt_slidescount=2\r\nopt_repeat=stop\r\n");
+  Pack("saver", "Saver.SCR", "--prefix " + Quote(KIVVIEWER_PATH));
+  const TRun run = Run(Quote(Path("Saver.SCR")) + " /s");
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(
+      OptionLines(run.out),
+      "slides: 2\nrepeat: repeat\ntransitions: off\ntransition time: 0\nscreensaver: yes\norder: 1 2\n");
 }
 
 TEST_F(KivViewerProgram, HelpAndVersion) {
