@@ -223,7 +223,7 @@ void TFFMpegDll::CloseMedia(TKivMedia* media) {
   api_.CloseMediaFile(media);
 }
 
-int64_t TFFMpegDll::FrameOfTimestamp(TKivMedia* media, int64_t timestamp) const {
+int64_t TFFMpegDll::FrameOfTimestamp(const TKivMedia* media, int64_t timestamp) {
   if (timestamp == KIV_NO_PTS || media->videoTimeBaseDen <= 0 || media->frameRateDen <= 0 ||
       media->frameRateNum <= 0)
     return -1;
@@ -408,7 +408,7 @@ void TFFMpegDll::IsInterlaced(TKivMedia* media, bool& interlaced, bool& topField
   data.rangeStart = data.rangeEnd = -1;
 }
 
-TAspectKind TFFMpegDll::AspectKind(TKivMedia* media) {
+TAspectKind TFFMpegDll::AspectKind(const TKivMedia* media) {
   if (!media || media->width <= 0 || media->height <= 0) return TAspectKind::Other;
   const bool haveSar = media->sampleAspectNum > 0 && media->sampleAspectDen > 0;
   if (media->width == 1440 && media->height == 1080 && (!haveSar || media->sampleAspectNum == media->sampleAspectDen))

@@ -109,14 +109,16 @@ public:
   // The frame number of the last decoded picture; -1 when unknown.
   int64_t CurrentFrameNumber(TKivMedia* media);
   void IsInterlaced(TKivMedia* media, bool& interlaced, bool& topFieldFirst);
-  TAspectKind AspectKind(TKivMedia* media);
+  static TAspectKind AspectKind(const TKivMedia* media);
   // Frame number of a video time stamp; -1 for none.
-  int64_t FrameOfTimestamp(TKivMedia* media, int64_t timestamp) const;
+  static int64_t FrameOfTimestamp(const TKivMedia* media, int64_t timestamp);
+  // Replaces a stream's rate with the one it most likely means (film and NTSC rates, MPEG averages);
+  // needs the media's TVideoDataEx.
+  static void NormaliseFrameRate(TKivMedia* media);
 
   static TVideoDataEx& DataOf(TKivMedia* media) { return *static_cast<TVideoDataEx*>(media->userData); }
 
 private:
-  void NormaliseFrameRate(TKivMedia* media);
   int64_t AudioPositionMs(TKivMedia* media);
 
   std::string path_;

@@ -179,6 +179,15 @@ bool DecodeVideo(TKivMedia* media) {
   for (;;) {
     const int ret = avcodec_receive_frame(p->video, p->frame);
     if (ret == 0) {
+      // Pictures without a time stamp (the first ones after a seek in some MPEG streams) follow the last
+      // one by a frame duration; right after a seek they stay unnumbered.
+      if (p->frame->best_effort_timestamp == AV_NOPTS_VALUE && p->lastVideoPts != KIV_NO_PTS) {
+        AVStream* st = p->format->streams[media->videoStream];
+        AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+        int64_t step = p->frame->pkt_duration;
+        if (step <= 0 && rate.num > 0 && rate.den > 0) step = av_rescale_q(1, av_inv_q(rate), st->time_base);
+        p->frame->best_effort_timestamp = p->lastVideoPts + std::max<int64_t>(step, 1);
+      }
       p->lastVideoPts = p->frame->best_effort_timestamp;
       return true;
     }
@@ -250,10 +259,20 @@ int SeekVideoAccurate(TKivMedia* media, int64_t target) {
         av_seek_frame(p->format, media->videoStream, at, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
       return -1;
     FlushVideoState(p);
-    if (!DecodeVideo(media)) return attempt == 0 ? -1 : 0;
-    const int64_t got = p->frame->best_effort_timestamp;
     const int64_t start = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time;
-    if (got == AV_NOPTS_VALUE || got <= target || at < start - second) {
+    // Containers without a keyframe index (MPEG-TS) land between keyframes; the decoder then shows nothing
+    // up to the next one, which may lie beyond the end: start earlier.
+    bool decoded = DecodeVideo(media);
+    for (int skip = 0; decoded && p->frame->best_effort_timestamp == AV_NOPTS_VALUE && skip < 16; ++skip)
+      decoded = DecodeVideo(media);
+    if (!decoded || p->frame->best_effort_timestamp == AV_NOPTS_VALUE) {
+      if (at < start - second) return -1;
+      at -= step;
+      step *= 2;
+      continue;
+    }
+    const int64_t got = p->frame->best_effort_timestamp;
+    if (got <= target || at < start - second) {
       p->pending = true;
       return 0;
     }

@@ -1,0 +1,56 @@
+#pragma once
+// Shared by the media tests: where the real media lie, and running ffmpeg/ffprobe.
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace kivtest {
+
+inline std::string MediaDir() {
+  if (const char* env = std::getenv("KIV_MEDIA_DIR"); env && *env) return env;
+  return KIV_SHARED_MEDIA;
+}
+
+inline bool HaveMedia() {
+  return std::filesystem::is_directory(MediaDir());
+}
+
+inline std::string MediaPath(const std::string& relative) {
+  return MediaDir() + "/" + relative;
+}
+
+inline bool HaveTool(const char* name) {
+  return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// stdout of a shell command; ok = exit status 0.
+inline std::string RunCommand(const std::string& command, bool* ok = nullptr) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) {
+    if (ok) *ok = false;
+    return out;
+  }
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  if (ok) *ok = status == 0;
+  return out;
+}
+
+inline std::string Quote(const std::string& path) {
+  std::string q = "'";
+  for (char c : path) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// A fresh folder for generated clips, under the build tree.
+inline std::filesystem::path ScratchDir(const std::string& name) {
+  std::filesystem::path dir = std::filesystem::path(KIV_BINARY_DIR) / "media-scratch" / name;
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+} // namespace kivtest

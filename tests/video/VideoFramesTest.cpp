@@ -1,0 +1,282 @@
+// Frames decoded by number against ffmpeg's own decode of the same clip: forward steps, jumps ahead and
+// backward seeks, on real and generated clips of the codecs shows use.
+
+#include "FFMpegVideoSource.h"
+#include "MediaTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+using namespace kiv;
+using namespace kivtest;
+
+namespace {
+
+struct TReference {
+  int width = 0, height = 0;
+  std::vector<std::vector<uint8_t>> frames; // yuv420p, in decode output order
+  std::vector<int64_t> timestamps;          // best-effort time stamp of each
+};
+
+// ffmpeg's decode of every picture (no frame-rate conversion), cropped like the player crops.
+bool DecodeReference(const std::string& clip, int width, int height, TReference& ref) {
+  const std::filesystem::path raw = ScratchDir("reference") / (std::filesystem::path(clip).filename().string() + ".yuv");
+  bool ok = false;
+  RunCommand("ffmpeg -v error -y -i " + Quote(clip) + " -map 0:v:0 -fps_mode passthrough -vf crop=" +
+                 std::to_string(width) + ":" + std::to_string(height) + ":0:0 -pix_fmt yuv420p -f rawvideo " +
+                 Quote(raw.string()),
+             &ok);
+  if (!ok) return false;
+  const std::string stamps = RunCommand("ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp "
+                                        "-of default=nw=1 " + Quote(clip), &ok);
+  if (!ok) return false;
+  std::istringstream lines(stamps);
+  const std::string key = "best_effort_timestamp=";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(key, 0) != 0) continue;
+    const std::string value = line.substr(key.size());
+    ref.timestamps.push_back(value == "N/A" ? KIV_NO_PTS : std::stoll(value));
+  }
+  std::ifstream in(raw, std::ios::binary);
+  const size_t frameBytes = size_t(width) * height * 3 / 2;
+  std::vector<uint8_t> all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (size_t at = 0; at + frameBytes <= all.size(); at += frameBytes)
+    ref.frames.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at), all.begin() + static_cast<std::ptrdiff_t>(at + frameBytes));
+  ref.width = width;
+  ref.height = height;
+  return !ref.frames.empty() && ref.frames.size() == ref.timestamps.size();
+}
+
+double Psnr(const uint8_t* a, const uint8_t* b, size_t n) {
+  double sum = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double d = double(a[i]) - double(b[i]);
+    sum += d * d;
+  }
+  if (sum == 0) return 99.0;
+  return 10.0 * std::log10(255.0 * 255.0 / (sum / double(n)));
+}
+
+// Y, U and V of the image packed like ffmpeg's raw output.
+std::vector<uint8_t> Packed(const TMemoryYUVImage& image) {
+  const int w = image.Width(), h = image.Height(), cw = (w + 1) / 2, ch = (h + 1) / 2;
+  std::vector<uint8_t> out;
+  auto add = [&](int index, int rowBytes, int rows) {
+    const auto& bytes = image.PlaneBytes(index);
+    for (int y = 0; y < rows; ++y) {
+      const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(y) * image.PlanePitch(index);
+      out.insert(out.end(), begin, begin + rowBytes);
+    }
+  };
+  add(kPlaneY, w, h);
+  add(kPlaneU, cw, ch);
+  add(kPlaneV, cw, ch);
+  return out;
+}
+
+struct TClip {
+  std::string name;
+  std::string path;
+};
+
+class FramesByNumber : public testing::TestWithParam<TClip> {};
+
+std::string GeneratedClip(const std::string& file, const std::string& encodeArgs) {
+  const std::filesystem::path path = ScratchDir("clips") / file;
+  if (!std::filesystem::exists(path)) {
+    bool ok = false;
+    RunCommand("ffmpeg -v error -y " + encodeArgs + " " + Quote(path.string()), &ok);
+    if (!ok) return {};
+  }
+  return path.string();
+}
+
+std::string ClipPath(const TClip& clip) {
+  if (clip.path == "gen:h264") {
+    return GeneratedClip("h264_bframes.mp4", "-f lavfi -i testsrc=size=320x240:rate=25 -frames:v 90 -c:v libx264 "
+                                             "-bf 3 -g 30 -pix_fmt yuv420p");
+  }
+  if (clip.path == "gen:mpeg2") {
+    return GeneratedClip("mpeg2.mpg", "-f lavfi -i testsrc=size=352x288:rate=25 -frames:v 90 -c:v mpeg2video -bf 2 "
+                                      "-g 15 -q:v 2");
+  }
+  if (clip.path == "gen:vp8") {
+    return GeneratedClip("vp8.webm", "-f lavfi -i testsrc=size=320x240:rate=30 -frames:v 90 -c:v libvpx -g 30 -b:v 1M");
+  }
+  if (clip.path == "gen:1088") {
+    return GeneratedClip("h264_1088.mp4", "-f lavfi -i testsrc=size=1920x1088:rate=25 -frames:v 4 -c:v libx264 "
+                                          "-preset ultrafast -pix_fmt yuv420p");
+  }
+  return MediaPath(clip.path);
+}
+
+TEST_P(FramesByNumber, MatchFfmpegForwardAndBackward) {
+  const TClip& clip = GetParam();
+  if (!HaveTool("ffmpeg") || !HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe not installed";
+  if (clip.path.rfind("gen:", 0) != 0 && !HaveMedia()) GTEST_SKIP() << "no media folder at " << MediaDir();
+  const std::string path = ClipPath(clip);
+  ASSERT_FALSE(path.empty()) << "could not generate " << clip.name;
+  ASSERT_TRUE(std::filesystem::exists(path)) << path;
+  if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
+
+  auto source = OpenVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+  ASSERT_NE(source, nullptr) << path;
+  TReference ref;
+  ASSERT_TRUE(DecodeReference(path, source->width, source->height, ref)) << path;
+
+  // The player's number of every reference picture.
+  std::map<int64_t, size_t> indexOfNumber;
+  for (size_t i = 0; i < ref.timestamps.size(); ++i)
+    indexOfNumber.emplace(TFFMpegDll::FrameOfTimestamp(source->Media(), ref.timestamps[i]), i);
+  const int64_t last = indexOfNumber.rbegin()->first;
+  ASSERT_GE(last, 20) << "clip too short";
+
+  std::vector<int64_t> requests;
+  for (int64_t n = 0; n < 12; ++n) requests.push_back(n); // one decode each
+  for (int64_t n : {int64_t(20), int64_t(5), last, last / 2, int64_t(1), last / 2 + 29, last / 2 + 29 + 31, int64_t(0),
+                    last - 1, int64_t(3)})
+    requests.push_back(std::clamp<int64_t>(n, 0, last));
+
+  TRef<TMemoryYUVImage> imageRef = TRef<TMemoryYUVImage>::Make(source->width, source->height);
+  TMemoryYUVImage& image = *imageRef;
+  for (int64_t n : requests) {
+    SCOPED_TRACE("frame " + std::to_string(n) + " of " + clip.name);
+    ASSERT_TRUE(source->GetFrame(n, image));
+    // The first picture numbered n or more.
+    const auto expected = indexOfNumber.lower_bound(n);
+    ASSERT_NE(expected, indexOfNumber.end());
+    EXPECT_EQ(source->LastReached(), expected->first);
+    const auto got = Packed(image);
+    const auto& want = ref.frames[expected->second];
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_GT(Psnr(got.data(), want.data(), got.size()), 40.0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, FramesByNumber,
+                         testing::Values(TClip{"h264_bframes", "gen:h264"}, TClip{"mpeg2", "gen:mpeg2"},
+                                         TClip{"vp8_generated", "gen:vp8"}, TClip{"vp8_real", "video/test.webm"},
+                                         TClip{"mpeg4_avi", "generated/clip_mpeg4_mp3.avi"},
+                                         TClip{"h264_ts_start_1400ms", "video/test-segment.ts"},
+                                         TClip{"h264_mp4", "generated/clip_h264_aac.mp4"}),
+                         [](const testing::TestParamInfo<TClip>& p) { return p.param.name; });
+
+TEST(VideoSource, TallStreamIsCroppedTo1080Lines) {
+  if (!HaveTool("ffmpeg") || !HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe not installed";
+  if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
+  const std::string path = ClipPath({"1088", "gen:1088"});
+  ASSERT_FALSE(path.empty());
+  auto source = OpenVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(source->width, 1920);
+  EXPECT_EQ(source->height, 1080);
+  EXPECT_EQ(source->aspectKind, TAspectKind::Ratio16x9);
+  TReference ref;
+  ASSERT_TRUE(DecodeReference(path, 1920, 1080, ref));
+  auto imageRef = TRef<TMemoryYUVImage>::Make(1920, 1080);
+  TMemoryYUVImage& image = *imageRef;
+  ASSERT_TRUE(source->GetFrame(2, image));
+  const auto got = Packed(image);
+  EXPECT_GT(Psnr(got.data(), ref.frames[2].data(), got.size()), 40.0);
+}
+
+TEST(VideoSource, DescribesClipsLikeFfprobe) {
+  if (!HaveMedia()) GTEST_SKIP() << "no media folder at " << MediaDir();
+  if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
+  struct TCase {
+    const char* file;
+    int width, height;
+    double fps;
+    const char* codec;
+    int64_t frames;
+  };
+  // Frame counts: ffprobe -count_frames gives 134, 45 and 46 decoded pictures.
+  for (const TCase& c : {TCase{"video/test-segment.ts", 388, 300, 15.0, "H264", 134},
+                         TCase{"generated/clip_h264_aac.mp4", 320, 240, 15.0, "H264", 45},
+                         TCase{"generated/clip_mpeg4_mp3.avi", 320, 240, 15.0, "XVID", 46},
+                         TCase{"video/test.webm", 320, 240, 2500.0 / 83, "OTHER", 182}}) {
+    SCOPED_TRACE(c.file);
+    const std::string path = MediaPath(c.file);
+    auto source = OpenVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->width, c.width);
+    EXPECT_EQ(source->height, c.height);
+    EXPECT_NEAR(source->frameRate, c.fps, 1e-6);
+    EXPECT_EQ(source->codecName, c.codec);
+    EXPECT_NEAR(double(source->frameCount), double(c.frames), 1.0);
+    EXPECT_FALSE(source->interlaced);
+  }
+}
+
+TEST(VideoSource, LumaOnlyAndGreyRequestsFillTheirPlane) {
+  if (!HaveMedia()) GTEST_SKIP() << "no media folder at " << MediaDir();
+  if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
+  const std::string path = MediaPath("generated/clip_h264_aac.mp4");
+  auto source = OpenVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+  ASSERT_NE(source, nullptr);
+  auto fullRef = TRef<TMemoryYUVImage>::Make(source->width, source->height, 0u);
+  auto lumaRef = TRef<TMemoryYUVImage>::Make(source->width, source->height, unsigned(kYUVLumaOnly));
+  auto greyRef = TRef<TMemoryYUVImage>::Make(source->width, source->height, unsigned(kYUVGrey16));
+  TMemoryYUVImage& full = *fullRef;
+  TMemoryYUVImage& luma = *lumaRef;
+  TMemoryYUVImage& grey = *greyRef;
+  ASSERT_TRUE(source->GetFrame(7, full));
+  ASSERT_TRUE(source->GetFrame(7, luma));
+  ASSERT_TRUE(source->GetFrame(7, grey));
+  EXPECT_EQ(luma.PlaneBytes(kPlaneY), full.PlaneBytes(kPlaneY));
+  EXPECT_EQ(luma.PutCount(kPlaneU), 0);
+  EXPECT_EQ(grey.PutCount(kPlaneGrey), 1);
+  EXPECT_EQ(grey.DoneCount(), 1);
+  const auto& y = full.PlaneBytes(kPlaneY);
+  const auto* g = reinterpret_cast<const uint16_t*>(grey.PlaneBytes(kPlaneGrey).data());
+  for (size_t i = 0; i < y.size(); i += 97) ASSERT_EQ(g[i], GreyTable()[y[i]]) << i;
+}
+
+TEST(VideoSource, AudioOnlyFileOpensMediaButGivesNoFrames) {
+  if (!HaveMedia()) GTEST_SKIP() << "no media folder at " << MediaDir();
+  auto dll = TFFMpegDll::TryAcquire();
+  if (!dll) GTEST_SKIP() << "libkivffmpeg.so not built";
+  TFileStream stream(MediaPath("audio/lena/lena.ogg"), TFileMode::OpenRead);
+  TKivMedia* media = dll->OpenMedia("lena.ogg", stream);
+  ASSERT_NE(media, nullptr);
+  EXPECT_LT(media->videoStream, 0);
+  EXPECT_EQ(media->audioStreamCount, 1);
+  EXPECT_EQ(media->frameCount, 0);
+  dll->CloseMedia(media);
+  EXPECT_EQ(OpenVideoSource(new TFileStream(MediaPath("audio/lena/lena.ogg"), TFileMode::OpenRead), true, "lena.ogg"),
+            nullptr);
+}
+
+TEST(VideoAudio, DecodesWholeTrackInPiecesNoLargerThanTheBuffer) {
+  if (!HaveMedia()) GTEST_SKIP() << "no media folder at " << MediaDir();
+  auto dll = TFFMpegDll::TryAcquire();
+  if (!dll) GTEST_SKIP() << "libkivffmpeg.so not built";
+  TFileStream stream(MediaPath("audio/lena/lena.flac"), TFileMode::OpenRead);
+  TKivMedia* media = dll->OpenMedia("lena.flac", stream);
+  ASSERT_NE(media, nullptr);
+  TKivAudioInfo info{};
+  ASSERT_TRUE(dll->GetAudioInfo(media, 0, info));
+  ASSERT_TRUE(dll->OpenAudio(media, 0));
+  int64_t total = 0;
+  for (int bytes; (bytes = dll->NextAudio(media)) > 0;) {
+    ASSERT_LE(bytes, KIV_AUDIO_BUFFER_SIZE);
+    total += bytes;
+  }
+  const double seconds = double(total) / (info.sampleRate * info.channels * 2);
+  EXPECT_NEAR(seconds * 1e6, double(media->duration), 30000.0);
+  // Seeking back to 5 s lands there.
+  ASSERT_TRUE(dll->SeekAudio(media, 5000));
+  ASSERT_GT(dll->NextAudio(media), 0);
+  const int64_t pts = dll->Api().GetCurrentPts(media, media->audioStream);
+  EXPECT_NEAR(double(pts) * media->audioTimeBaseNum / media->audioTimeBaseDen, 5.0, 0.2);
+  dll->CloseAudio(media);
+  dll->CloseMedia(media);
+}
+
+} // namespace
