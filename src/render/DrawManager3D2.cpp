@@ -40,9 +40,10 @@ constexpr const char* kShaderNames[10] = {
     "unsharp",   "yuv_lum",          "yuv_deinterlace_lum", "chromakey",     "chroma_deinter",
     "videomask", "color_correction", "gauss_blur_h7",       "gauss_blur_v7", "gauss_mix"};
 
-// Mask (s0) times content (s1), channel by channel, times the vertex colour.
+// Mask (s0, plain alpha) times content (s1, premultiplied), channel by channel, premultiplied.
 constexpr std::string_view kMaskProduct = "void main() {\n"
-                                          "  oC0 = texture(s0, t0) * texture(s1, t1) * vcol;\n"
+                                          "  vec4 m = texture(s0, t0);\n"
+                                          "  oC0 = vec4(m.rgb * m.a, m.a) * texture(s1, t1) * vcol;\n"
                                           "}\n";
 
 } // namespace
@@ -514,7 +515,7 @@ void T3DDrawer::GaussPass(TRenderTargetTexture& from, TRenderTargetTexture* to, 
 
 void T3DDrawer::Blur(TDrawItem& item, double radius) {
   const TRect area = frameArea.IsEmpty() ? bounds : frameArea;
-  TRenderTargetHandle full = fullPool_.Acquire(screen_.get(), false);
+  TRenderTargetHandle full = fullPool_.Acquire(screen_.get(), true);
   screen_->PushRenderTarget(full.get());
   screen_->Clear(0, false);
   item.Draw(*this);
@@ -522,7 +523,7 @@ void T3DDrawer::Blur(TDrawItem& item, double radius) {
   screen_->PopRenderTarget();
 
   // Half size, the drawn area centred in the target.
-  TRenderTargetHandle half = halfPool_.Acquire(screen_.get(), false);
+  TRenderTargetHandle half = halfPool_.Acquire(screen_.get(), true);
   const int32_t w = area.Width(), h = area.Height();
   const int32_t ox = static_cast<int32_t>((half->width - w / 2.0) / 2),
                 oy = static_cast<int32_t>((half->height - h / 2.0) / 2);
@@ -536,7 +537,7 @@ void T3DDrawer::Blur(TDrawItem& item, double radius) {
 
   const TBlurPlan plan = PlanBlur(radius / 2);
   if (!plan.mixOnly) {
-    TRenderTargetHandle other = halfPool_.Acquire(screen_.get(), false);
+    TRenderTargetHandle other = halfPool_.Acquire(screen_.get(), true);
     int32_t step = 1;
     for (int32_t i = 0; i < plan.fullPasses; ++i) {
       GaussPass(*half, other.get(), true, 1, step, halfArea);
@@ -565,7 +566,7 @@ void T3DDrawer::Blur(TDrawItem& item, double radius) {
 
 void T3DDrawer::BeginSharpen() {
   if (ShaderLevel() != 2 || sharpenTarget_) return;
-  sharpenTarget_ = fullPool_.Acquire(screen_.get(), false);
+  sharpenTarget_ = fullPool_.Acquire(screen_.get(), true);
   screen_->PushRenderTarget(sharpenTarget_.get());
   screen_->Clear(0, false);
 }
@@ -691,7 +692,14 @@ void T3DDrawer::DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layer
                            int32_t lastLayer) {
   if (!IsReady()) return;
   const int32_t count = std::min<int32_t>(lastLayer + 1, static_cast<int32_t>(layers.size()));
-  TRenderTargetHandle a = fullPool_.Acquire(screen_.get(), false);
+  const TRect view = GetViewArea();
+  const TSize logical = GetViewSize();
+  const TMaskLayer* only = count == 1 ? &layers[0] : nullptr;
+  const bool flat = only && only->image && only->placement.z == 0 && only->xAxis.z == 0 && only->yAxis.z == 0;
+  const bool fast = maskFastPathAllowed && flat && !only->imageParams.antialiased && view == bounds &&
+                    logical == TSize{screen_->Width(), screen_->Height()};
+  // The fast path pairs the content with the mask's own tiles, which hold plain alpha.
+  TRenderTargetHandle a = fullPool_.Acquire(screen_.get(), !fast);
   screen_->PushRenderTarget(a.get());
   screen_->Clear(0, false);
   if (pattern) {
@@ -707,12 +715,7 @@ void T3DDrawer::DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layer
   screen_->batch->Flush();
   screen_->PopRenderTarget();
 
-  const TRect view = GetViewArea();
-  const TSize logical = GetViewSize();
-  const TMaskLayer* only = count == 1 ? &layers[0] : nullptr;
-  const bool flat = only && only->image && only->placement.z == 0 && only->xAxis.z == 0 && only->yAxis.z == 0;
-  if (maskFastPathAllowed && flat && !only->imageParams.antialiased && view == bounds &&
-      logical == TSize{screen_->Width(), screen_->Height()}) {
+  if (fast) {
     // One flat picture: draw it with the content as its second layer, no second target needed.
     TMultiTexture6* texture = ImageTexture(*only->image, only->imageParams);
     if (texture) {
@@ -724,7 +727,7 @@ void T3DDrawer::DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layer
     }
     return;
   }
-  TRenderTargetHandle b = fullPool_.Acquire(screen_.get(), false);
+  TRenderTargetHandle b = fullPool_.Acquire(screen_.get(), true);
   screen_->PushRenderTarget(b.get());
   screen_->Clear(0, true);
   screen_->renderer->SetBlendMode(1);
