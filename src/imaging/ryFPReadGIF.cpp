@@ -167,7 +167,18 @@ bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out) {
     if (!r.Read(left) || !r.Read(top) || !r.Read(fw) || !r.Read(fh) || !r.Read(imageFlags)) break;
     TPalette local;
     int localSize = 0;
-    if ((imageFlags & 0x80) && !ReadPalette(r, 2 << (imageFlags & 7), local, localSize)) break;
+    const bool paletteRead = !(imageFlags & 0x80) || ReadPalette(r, 2 << (imageFlags & 7), local, localSize);
+    if (fw == 0 || fh == 0) {
+      // An empty image still is a frame: the canvas as it stands.
+      out.frames.push_back(ConvertBitmap(*canvas, TPixelFormat::Pf32bit));
+      out.delays.push_back(control.delay);
+      control = {};
+      uint8_t skipCodeSize;
+      if (!paletteRead || !r.Read(skipCodeSize) || (out.animated && !allFrames)) break;
+      SkipSubBlocks(r);
+      continue;
+    }
+    if (!paletteRead) break;
     const TPalette& palette = localSize ? local : global;
     const int paletteSize = localSize ? localSize : globalSize;
     if (!r.Read(minCodeSize)) break;
@@ -201,7 +212,11 @@ bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out) {
     }
     out.frames.push_back(ConvertBitmap(*canvas, TPixelFormat::Pf32bit));
     out.delays.push_back(control.delay);
-    if (!allFrames || static_cast<int>(out.frames.size()) >= kMaxGifFrames) break;
+    if (out.animated && !allFrames) break;
+    const int64_t held = static_cast<int64_t>(out.frames.size()) * width * height;
+    if (static_cast<int>(out.frames.size()) >= kMaxGifFrames ||
+        held + int64_t{width} * height > kMaxPicturePixels)
+      break;
 
     if (control.disposal == 2) {
       for (int y = top; y < std::min<int>(top + fh, height); ++y)
@@ -213,6 +228,10 @@ bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out) {
     control = {};
   }
   if (!out.animated && out.frames.size() > 1) {
+    // A still GIF made of several images (the high-colour trick) shows them all, one over the other.
+    out.frames.erase(out.frames.begin(), out.frames.end() - 1);
+    out.delays.resize(1);
+  } else if (out.animated && !allFrames) {
     out.frames.resize(1);
     out.delays.resize(1);
   }

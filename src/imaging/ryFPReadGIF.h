@@ -1,5 +1,5 @@
 #pragma once
-// GIF: the first image, or for an animated GIF ("NETSCAPE2.0" block) every frame composed with its
+// GIF: one picture, or for an animated GIF ("NETSCAPE2.0" block) every frame composed with its
 // disposal into one horizontal strip of frame count × width.
 
 #include "ryImage.h"
@@ -19,7 +19,8 @@ struct TGifPicture {
   std::vector<int> delays;           // per frame, hundredths of a second as stored
 };
 
-// Decodes the first image (allFrames false, or a GIF that is not animated) or all frames. False when the
+// Decodes all frames of an animated GIF, or only its first when allFrames is false. A GIF without the
+// animation block is one picture: all its images drawn over each other. False when the
 // file is not a GIF or its first image cannot be decoded; a later broken frame ends the animation there.
 bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out);
 

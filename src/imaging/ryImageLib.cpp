@@ -43,11 +43,12 @@ bool ReadHeader(TPngRead& p, TPngSource* src, png_uint_32& width, png_uint_32& h
   if (setjmp(png_jmpbuf(p.png))) return false;
   png_set_read_fn(p.png, src, PngRead);
   png_set_user_limits(p.png, kMaxPictureSide, kMaxPictureSide);
+  png_set_check_for_invalid_index(p.png, 1);
   png_read_info(p.png, p.info);
   width = png_get_image_width(p.png, p.info);
   height = png_get_image_height(p.png, p.info);
   png_set_expand(p.png);
-  png_set_strip_16(p.png);
+  png_set_scale_16(p.png);
   png_set_gray_to_rgb(p.png);
   png_set_bgr(p.png);
   png_set_interlace_handling(p.png);
@@ -60,6 +61,12 @@ bool ReadRows(TPngRead& p, png_bytepp rows) {
   if (setjmp(png_jmpbuf(p.png))) return false;
   png_read_image(p.png, rows);
   png_read_end(p.png, nullptr);
+  // libpng only warns about indices past the palette; such a file is damaged.
+  png_colorp palette = nullptr;
+  int entries = 0;
+  if (png_get_color_type(p.png, p.info) == PNG_COLOR_TYPE_PALETTE &&
+      png_get_PLTE(p.png, p.info, &palette, &entries) && png_get_palette_max(p.png, p.info) >= entries)
+    return false;
   return true;
 }
 

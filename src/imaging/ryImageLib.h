@@ -9,7 +9,8 @@
 namespace kiv {
 
 // A PNG in memory as 24-bit pixels (no alpha) or 32-bit (alpha or a transparent colour); 16-bit samples
-// keep their high byte; no gamma is applied. nullptr for a damaged file (CRC, zlib, truncation, no end).
+// are scaled with rounding; no gamma is applied. nullptr for a damaged file (CRC, zlib, truncation, no end,
+// indices past the palette).
 TRef<TBitmap> ReadPng(std::span<const uint8_t> file);
 
 // The library decodes the whole picture when it opens it: a file that cannot be read is declined at load
