@@ -8,10 +8,12 @@
 #include "ryUTF8.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <chrono>
 #include <limits>
 #include <set>
+#include <tuple>
 
 namespace kiv {
 namespace {
@@ -194,6 +196,7 @@ void TKivSource::ReadEffectGroups() {
     customSet += keys.ReadString(u"opt_fx_custom" + Number(k), u"");
   }
   defaultParams_.customDescription = std::move(customSet);
+  sortedGroups_ = activeGroups_;
   if (activeGroups_.empty()) {
     transitionsEnabled_ = false;
     return;
@@ -265,6 +268,94 @@ TEffectParams TKivSource::SlideEffectParams(int position) const {
   p.mosaicDY = section->ReadInteger(u"EffectMosaicDY", p.mosaicDY);
   p.mosaicSC = section->ReadInteger(u"EffectMosaicSC", p.mosaicSC);
   return p;
+}
+
+void TKivSource::SetDeterministic(bool deterministic, int32_t seed) {
+  std::lock_guard guard(drawLock_);
+  deterministic_ = deterministic;
+  seed_ = seed;
+}
+
+std::pair<int, int> TKivSource::DrawRandomEffect(int position) {
+  const size_t n = activeGroups_.size();
+  // A slide asking for a random transition in a show without active groups gets none.
+  if (n == 0) return {0, 0};
+  int groupNumber = 0;
+  if (deterministic_) {
+    // The shuffled list differs from run to run; a repeatable choice takes the groups in number order.
+    groupNumber = sortedGroups_[static_cast<size_t>(position) % n];
+  } else {
+    const size_t g = drawCounter_++ % n;
+    if (g == 0) ShuffleActiveGroups();
+    groupNumber = activeGroups_[g];
+  }
+  const TEffGroup& group = effGroups_[static_cast<size_t>(groupNumber)];
+  const auto count = static_cast<uint32_t>(group.count);
+  uint32_t t = 0;
+  if (deterministic_) {
+    t = (static_cast<uint32_t>(position) ^ static_cast<uint32_t>(seed_)) % count;
+    const uint32_t wanted = (static_cast<uint32_t>(position) ^ (alternation_ ? 1u : 0u)) & 1u;
+    if ((t & 1u) != wanted) t = (t + 1) % count;
+  } else {
+    t = std::uniform_int_distribution<uint32_t>(0, count - 1)(generator_);
+    // Consecutive random transitions alternate between odd and even characters of the group.
+    if ((t & 1u) == (alternation_ ? 1u : 0u)) t = (t + 1) % count;
+    alternation_ = !alternation_;
+  }
+  return {groupNumber, EffectTypeOf(group.text[t])};
+}
+
+TEffectChoice TKivSource::GetEffect(int position) {
+  RY_ASSERT(slideCount_ > 0);
+  const int index = ((position % slideCount_) + slideCount_) % slideCount_;
+  TEffectChoice choice;
+  if (!transitionsEnabled_) return choice;
+  std::lock_guard guard(drawLock_);
+  choice.time = effectTime_;
+  choice.params = defaultParams_;
+  if (rollVariantsDrawn_) {
+    if (deterministic_)
+      choice.params.rollVariants = std::popcount(static_cast<uint32_t>(seed_ ^ index)) % 2 == 0;
+    else
+      choice.params.rollVariants =
+          (std::uniform_int_distribution<int>(0, 999)(generator_) > 500) != alternation_;
+  }
+  const TIniSection* section = GetSlideSection(index);
+  const bool personal =
+      section && section->ReadBool(u"UsePersonal", false) && section->ReadBool(u"Pers_Effect", false);
+  const int personalClass = personal ? section->ReadInteger(u"Effect_Class", 0) : -1;
+  if (!personal || personalClass == -1) {
+    std::tie(choice.effectClass, choice.effectType) = DrawRandomEffect(index);
+    if (personal) choice.time = section->ReadInteger(u"EffectTime", 0);
+    if (personal && section->ReadBool(u"EffectUseSmoothline", false))
+      choice.params.smoothLine = ReadScaled(*section, u"EffectSmoothline", 1000, choice.params.smoothLine);
+  } else if (personalClass == kCustomEffectClass) {
+    choice.effectClass = kCustomEffectClass;
+    choice.time = section->ReadInteger(u"EffectTime", 0);
+    choice.params = SlideEffectParams(index);
+    const std::u16string name = u"opt_fx_custom" + section->ReadString(u"Effect_Type", u"");
+    choice.params.customDescription = main_ ? main_->ReadString(name, u"") : std::u16string();
+  } else if (personalClass != 0) {
+    choice.effectClass = personalClass;
+    const std::u16string type = section->ReadString(u"Effect_Type", u"");
+    choice.effectType = type.empty() ? 1 : EffectTypeOf(type.front());
+    choice.time = section->ReadInteger(u"EffectTime", 0);
+    choice.params = SlideEffectParams(index);
+  }
+  if (choice.effectClass == 0) return TEffectChoice{};
+  if (deterministic_) {
+    choice.params.seed = static_cast<int32_t>(static_cast<uint32_t>(seed_) ^ static_cast<uint32_t>(index));
+  } else {
+    std::uniform_int_distribution<int32_t> part(0, 4095);
+    choice.params.seed = part(generator_) * 4096 + part(generator_);
+  }
+  return choice;
+}
+
+int TKivSource::GetEffectTime(int position) {
+  if (!transitionsEnabled_ || slideCount_ == 0) return 0;
+  if (position >= slideCount_ && repeatMode_ != TRepeatMode::Repeat) return 0;
+  return GetEffect(position).time;
 }
 
 TKivSource& Options(TKivShowLocator& locator) {

@@ -10,8 +10,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kiv {
@@ -77,6 +79,14 @@ struct TEffGroup {
 inline constexpr int kEffGroupCount = 19;
 inline constexpr int kCustomEffectClass = 18;
 
+// The transition into a slide position.
+struct TEffectChoice {
+  int effectClass = 0; // -1 random is resolved here: 0 none, 18 custom, else a built-in class
+  int effectType = 0;  // 1..16 within the class; 0 for none and custom
+  int time = 0;        // milliseconds
+  TEffectParams params;
+};
+
 // The type of a transition written as one character: "1".."8" give 1..8, "A".."H" and "a".."h" give
 // 9..16, anything else 1.
 int EffectTypeOf(char16_t c) noexcept;
@@ -91,8 +101,6 @@ public:
   TFileAccessor& Accessor() const noexcept { return *accessor_; }
   const TRef<TFileAccessor>& AccessorRef() const noexcept { return accessor_; }
   TIniFile& Document() const noexcept { return *document_; }
-  // Kept for the code that still asks for the project by this name.
-  const TIniFile& Project() const noexcept { return *document_; }
   // nullptr when the project has no "main" section.
   TIniSection* MainSection() const noexcept { return main_; }
 
@@ -133,6 +141,15 @@ public:
   TEndAction GetEndAction(int position) const;
   // True, with the program's file name, when the slide runs a program as it is left.
   bool GetRunApp(int position, std::u16string& fileName) const;
+  // The transition into the slide at position (taken modulo the slide count). Random choices advance the
+  // draw state, so two calls for one position may differ unless the choice is deterministic. A show
+  // without slides has no transitions to ask for ("Assertion failure").
+  TEffectChoice GetEffect(int position);
+  // Only the time: 0 while transitions are off, and 0 at or past the slide count unless the show repeats.
+  int GetEffectTime(int position);
+  // Set by the engine so that every run of a show chooses the same transitions.
+  void SetDeterministic(bool deterministic, int32_t seed);
+
   // The slide's effect parameters: the defaults with the slide's own overrides (Effect* keys) when it has
   // a personal transition of a fixed class.
   TEffectParams SlideEffectParams(int position) const;
@@ -144,6 +161,8 @@ private:
   void ReadTransitionDefaults();
   void ReadEffectGroups();
   void ShuffleActiveGroups();
+  // Class and type of a random transition; called under drawLock_.
+  std::pair<int, int> DrawRandomEffect(int position);
 
   TRef<TFileAccessor> accessor_;
   std::unique_ptr<TIniFile> ownedDocument_; // set when the source owns the document
@@ -170,7 +189,15 @@ private:
   int customCount_ = 0;
   std::array<TEffGroup, kEffGroupCount> effGroups_;
   std::vector<int> activeGroups_;
+  std::vector<int> sortedGroups_; // the active groups in number order
+
+  // Draw state of random transitions, asked for by the loader's and the engine's threads.
+  std::mutex drawLock_;
   std::mt19937 generator_; // private: drawing never reseeds anyone else's generator
+  uint32_t drawCounter_ = 0;
+  bool alternation_ = false;
+  bool deterministic_ = false; // set by the engine
+  int32_t seed_ = 0;
 };
 
 // The show options of an open show, made on first call from its accessor and project document with the
