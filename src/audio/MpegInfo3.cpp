@@ -144,10 +144,12 @@ bool FindVbrHeader(const TMpegHeader& header, const uint8_t* frame, int64_t coun
   return false;
 }
 
-bool TMpegInfo::Parse(TStream& stream, int64_t startOffset, uint32_t bitRateHint, TMediaInfo& info) {
+bool TMpegInfo::Parse(TStream& stream, int64_t startOffset, uint32_t bitRateHint, TMediaInfo& info,
+                      int64_t dataEnd) {
   try {
     TStreamWrapperClass& helper = StreamWrapper();
-    const int64_t size = helper.Size(stream);
+    const int64_t streamSize = helper.Size(stream);
+    const int64_t size = dataEnd >= 0 ? std::min(dataEnd, streamSize) : streamSize;
     dataOffset = startOffset;
     uint8_t id3[10];
     if (ReadAt(stream, startOffset, id3, 10) == 10 && std::memcmp(id3, "ID3", 3) == 0 && id3[3] != 0xFF &&
@@ -181,7 +183,7 @@ bool TMpegInfo::Parse(TStream& stream, int64_t startOffset, uint32_t bitRateHint
       streamLength = duration;
     } else {
       duration = bytes * 8 / kbits;
-      streamLength = double(size) * 8 / kbits;
+      streamLength = double(streamSize) * 8 / kbits;
     }
 
     info.waveFormat = TWaveFormat();

@@ -147,13 +147,10 @@ bool TRiffInfo::Parse(TStream& stream, TMediaInfo& info) {
 
     if (tag == kTagMpegLayer3) {
       TMpegInfo mpeg;
+      // The audio lies in the data chunk; chunks behind it are no audio.
       const int64_t start = haveData ? data.DataStart() : 0;
-      if (!mpeg.Parse(stream, start, format.avgBytesPerSec * 8u, info)) return false;
-      if (haveData) {
-        // The audio ends with the data chunk, not with the file.
-        const int64_t end = std::min<int64_t>(data.DataStart() + int64_t(data.size), reader.Size());
-        info.dataSize = static_cast<uint32_t>(std::max<int64_t>(0, end - info.dataOffset));
-      }
+      const int64_t end = haveData ? data.DataStart() + int64_t(data.size) : -1;
+      if (!mpeg.Parse(stream, start, format.avgBytesPerSec * 8u, info, end)) return false;
       info.mpegInRiff = 1;
       return true;
     }
@@ -171,6 +168,11 @@ bool TRiffInfo::Parse(TStream& stream, TMediaInfo& info) {
       if (coefficients < 1 || coefficients > 7) return false;
       format.extraSize = 32;
       std::memcpy(info.formatExtension, fmt + 18, 32);
+      // Some writers put a wrong average byte rate here; it follows from the block layout.
+      const uint16_t samplesPerBlock = Le16(fmt + 18);
+      if (samplesPerBlock < 2) return false;
+      format.avgBytesPerSec = static_cast<uint32_t>(
+          std::nearbyint(double(format.samplesPerSec) * format.blockAlign / samplesPerBlock));
     }
     if (!IsUsableWaveFormat(format, type) || !haveData) return false;
 
