@@ -3,6 +3,7 @@
 
 #include "DrawerTestSupport.h"
 #include "GoldenImage.h"
+#include "rkLoadCallBack.h"
 #include "ryAssert.h"
 
 #include <cmath>
@@ -106,6 +107,30 @@ TEST_F(DrawerTest, LargePictureHasNoSeams) {
                       << expected;
     }
   EXPECT_EQ(bad, 0);
+}
+
+TEST_F(DrawerTest, RefusedUploadIsRetriedAtTheNextDraw) {
+  Make(32, 32);
+  TMemoryImage& picture = rig->Image(300, 20, [](int, int) { return 0xFFFF0000u; });
+  TImageParams params;
+  SetLoadCallBackMode(kLoadStop);
+  rig->drawer->PrepareImage(picture, params);
+  TMultiTexture6* texture = rig->drawer->ImageTexture(picture, params);
+  ASSERT_NE(texture, nullptr);
+  ASSERT_EQ(texture->TileCount(), 2u); // 256 wide, then the rest
+  for (const auto& tile : texture->tiles)
+    EXPECT_TRUE(tile->dirty);
+  SetLoadCallBackMode(kLoadContinue);
+  const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) {
+    d.DrawImage(picture, {0, 0, 0}, params, kX, kY, {0, 0});
+  });
+  for (const auto& tile : texture->tiles)
+    EXPECT_FALSE(tile->dirty);
+  EXPECT_EQ(shot.Pixel32(20, 10), 0xFFFF0000u);
+  // The same key finds the same texture; releasing the picture drops it.
+  EXPECT_EQ(rig->drawer->ImageTexture(picture, params), texture);
+  rig->drawer->ReleaseImage(picture);
+  EXPECT_EQ(picture.FindAttachment<TTextureStore2>(), nullptr);
 }
 
 TEST_F(DrawerTest, BoxGradientsAndEdges) {
