@@ -270,6 +270,11 @@ TEffectParams TKivSource::SlideEffectParams(int position) const {
   return p;
 }
 
+std::vector<int> TKivSource::ActiveGroups() const {
+  std::lock_guard guard(drawLock_);
+  return activeGroups_;
+}
+
 void TKivSource::SetDeterministic(bool deterministic, int32_t seed) {
   std::lock_guard guard(drawLock_);
   deterministic_ = deterministic;

@@ -130,8 +130,9 @@ public:
   // opt_fx_rollvariants "3": the roll variant is drawn per slide.
   bool RollVariantsDrawn() const noexcept { return rollVariantsDrawn_; }
   const std::array<TEffGroup, kEffGroupCount>& EffectGroups() const noexcept { return effGroups_; }
-  // Numbers (from 0) of the groups that list a type, in shuffled order.
-  const std::vector<int>& ActiveGroups() const noexcept { return activeGroups_; }
+  // Numbers (from 0) of the groups that list a type, in their current shuffled order (a copy: random
+  // draws reshuffle them).
+  std::vector<int> ActiveGroups() const;
 
   // The section of the slide played at position (the random order applies); nullptr when absent.
   TIniSection* GetSlideSection(int position) const;
@@ -192,7 +193,7 @@ private:
   std::vector<int> sortedGroups_; // the active groups in number order
 
   // Draw state of random transitions, asked for by the loader's and the engine's threads.
-  std::mutex drawLock_;
+  mutable std::mutex drawLock_;
   std::mt19937 generator_; // private: drawing never reseeds anyone else's generator
   uint32_t drawCounter_ = 0;
   bool alternation_ = false;
