@@ -6,8 +6,10 @@
 #include "rkLoadCallBack.h"
 #include "ryAssert.h"
 
+#include <atomic>
 #include <cmath>
 #include <random>
+#include <thread>
 
 namespace kiv::test {
 namespace {
@@ -131,6 +133,36 @@ TEST_F(DrawerTest, RefusedUploadIsRetriedAtTheNextDraw) {
   EXPECT_EQ(rig->drawer->ImageTexture(picture, params), texture);
   rig->drawer->ReleaseImage(picture);
   EXPECT_EQ(picture.FindAttachment<TTextureStore2>(), nullptr);
+}
+
+TEST_F(DrawerTest, LoaderThreadUploadsWhileFramesDraw) {
+  Make(64, 64);
+  std::vector<TMemoryImage*> pictures;
+  for (int i = 0; i < 6; ++i)
+    pictures.push_back(&rig->Image(300, 300, [i](int x, int y) {
+      return 0xFF000000u | uint32_t(i * 40) << 16 | (uint32_t(x ^ y) & 0xFF);
+    }));
+  TImageParams params;
+  std::atomic<bool> done{false};
+  std::thread loader([&] {
+    for (TMemoryImage* picture : pictures)
+      rig->drawer->PrepareImage(*picture, params);
+    done = true;
+  });
+  int frames = 0;
+  while (!done || frames < 3) {
+    const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) {
+      d.DrawImage(*pictures[0], {0, 0, 0}, params, {0.2f, 0, 0}, {0, 0.2f, 0}, {0, 0});
+    });
+    EXPECT_EQ(shot.Width(), 64);
+    ++frames;
+  }
+  loader.join();
+  params.linearFilter = false;
+  const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) {
+    d.DrawImage(*pictures[5], {0, 0, 0}, params, kX, kY, {0, 0});
+  });
+  EXPECT_EQ(shot.Pixel32(3, 1), 0xFFC80002u);
 }
 
 TEST_F(DrawerTest, BoxGradientsAndEdges) {
