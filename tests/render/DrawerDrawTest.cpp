@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <thread>
 
@@ -276,6 +277,54 @@ TEST_F(DrawerTest, VideoFrameMatchesBt601) {
     EXPECT_EQ(bad, 0) << int(c.u) << "," << int(c.v);
   }
   rig->drawer->FreeVideoImage(video);
+}
+
+TEST_F(DrawerTest, VideoFormsFilledByTheProcessor) {
+  Make(32, 32);
+  struct TCase {
+    bool mask, alpha, invert;
+    int plane;
+    uint32_t fill; // one pixel of the plane, in its own format
+    uint32_t expected;
+  } cases[] = {
+      {false, true, false, 4, 0x80FF0000u, 0xFF800000u}, // RGBA, half alpha over black
+      {true, false, false, 0, 235, 0xFFFFFFFFu},         // mask: full-range white luma
+      {true, false, true, 0, 235, 0xFF000000u},          // inverted
+      {false, false, false, 3, 0x07E0u, 0xFF00FF00u},    // grey form: a R5G6B5 word
+  };
+  for (const TCase& c : cases) {
+    // The grey form is what a device without shaders gets; build it directly.
+    TOwned<T3DYUV> own;
+    TYUVImage* video = nullptr;
+    if (c.plane == 3)
+      video = (own = MakeOwned<T3DYUV>(rig->drawer.get(), 20, 10, false, false, false)).get();
+    else
+      video = rig->drawer->CreateVideoImage(20, 10, c.mask, c.alpha);
+    TDevBitmap* bits = video->GetPlane(c.plane);
+    ASSERT_NE(bits, nullptr) << c.plane;
+    for (int y = 0; y < 10; ++y)
+      for (int x = 0; x < 20; ++x) {
+        uint8_t* p = bits->ScanLine(y) + x * BytesPerPixel(bits->Format());
+        std::memcpy(p, &c.fill, size_t(BytesPerPixel(bits->Format())));
+      }
+    ASSERT_TRUE(video->PutPlane(c.plane, bits));
+    video->Done();
+    TVideoParams params;
+    params.maskInvert = c.invert;
+    const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) {
+      d.DrawVideo(*video, {2, 2, 0}, params, kX, kY, {0, 0});
+    });
+    EXPECT_LE(ChannelDistance(shot.Pixel32(10, 6), c.expected), 3)
+        << c.plane << std::hex << " got " << shot.Pixel32(10, 6);
+    EXPECT_EQ(shot.Pixel32(25, 6), 0xFF000000u);
+    if (!own) rig->drawer->FreeVideoImage(video);
+  }
+  auto* video = rig->drawer->CreateVideoImage(8, 8, false, false);
+  EXPECT_THROW(video->GetPlane(5), EAssertion);
+  TVideoParams bad;
+  bad.deinterlace = 3;
+  TLambdaItem root([&](TDeviceDrawer& d) { d.DrawVideo(*video, {0, 0, 0}, bad, kX, kY, {0, 0}); });
+  EXPECT_THROW(rig->drawer->DrawItem(root), EAssertion);
 }
 
 TEST_F(DrawerTest, MaskedFastPathEqualsGeneralPath) {

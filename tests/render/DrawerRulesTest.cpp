@@ -200,3 +200,24 @@ TEST(DrawerRules, VideoPlaneSizes) {
 
 } // namespace
 } // namespace kiv
+
+namespace kiv {
+namespace {
+
+TEST(TileLayout, ManagerRefusesToGoWhileMultiTexturesLive) {
+  auto screen = MakeOwned<T3DScreen>();
+  auto* manager = new TTextureManager6(screen.get());
+  auto texture = MakeOwned<TMultiTexture6>(manager);
+  try {
+    TObj::Free(manager);
+    ADD_FAILURE() << "freed with a live multi-texture";
+  } catch (const EAssertion& e) {
+    EXPECT_NE(std::string(e.what()).find("Error: Multi Textures Count = 1"), std::string::npos) << e.what();
+  }
+  texture.reset();
+  EXPECT_EQ(manager->liveMultiTextures, 0);
+  TObj::Free(manager);
+}
+
+} // namespace
+} // namespace kiv
