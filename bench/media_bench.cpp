@@ -22,9 +22,10 @@ const std::string& Clip720() {
     std::filesystem::create_directories(dir);
     const std::filesystem::path clip = dir / "testsrc_720p_h264.mp4";
     if (!std::filesystem::exists(clip)) {
-      const std::string command = "ffmpeg -v error -y -f lavfi -i testsrc=size=1280x720:rate=30 -frames:v 360 "
-                                  "-c:v libx264 -preset veryfast -bf 3 -g 60 -pix_fmt yuv420p '" +
-                                  clip.string() + "'";
+      const std::string command =
+          "ffmpeg -v error -y -f lavfi -i testsrc=size=1280x720:rate=30 -frames:v 360 "
+          "-c:v libx264 -preset veryfast -bf 3 -g 60 -pix_fmt yuv420p '" +
+          clip.string() + "'";
       if (std::system(command.c_str()) != 0) return std::string();
     }
     return clip.string();
@@ -85,7 +86,8 @@ void BM_DescribeCbrMp3(benchmark::State& state) {
   }
   TMemoryStream stream(std::move(bytes));
   TMediaInfo info;
-  for (auto _ : state) benchmark::DoNotOptimize(TMediaInfoExtractor::Extract(stream, "song.mp3", info));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(TMediaInfoExtractor::Extract(stream, "song.mp3", info));
 }
 BENCHMARK(BM_DescribeCbrMp3);
 

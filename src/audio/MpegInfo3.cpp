@@ -18,7 +18,8 @@ constexpr int kBitRates[2][3][16] = {
      {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
      {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
 };
-constexpr int kSampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+constexpr int kSampleRates[4][3] = {
+    {11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
 
 uint32_t BigEndian32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
@@ -154,7 +155,8 @@ bool TMpegInfo::Parse(TStream& stream, int64_t startOffset, uint32_t bitRateHint
     uint8_t id3[10];
     if (ReadAt(stream, startOffset, id3, 10) == 10 && std::memcmp(id3, "ID3", 3) == 0 && id3[3] != 0xFF &&
         id3[4] != 0xFF && ((id3[6] | id3[7] | id3[8] | id3[9]) & 0x80) == 0) {
-      const int64_t tagSize = (int64_t(id3[6]) << 21) | (int64_t(id3[7]) << 14) | (int64_t(id3[8]) << 7) | id3[9];
+      const int64_t tagSize =
+          (int64_t(id3[6]) << 21) | (int64_t(id3[7]) << 14) | (int64_t(id3[8]) << 7) | id3[9];
       dataOffset = startOffset + tagSize + 10;
     }
     const int64_t found = FindHeader(stream, dataOffset, size);
@@ -168,7 +170,8 @@ bool TMpegInfo::Parse(TStream& stream, int64_t startOffset, uint32_t bitRateHint
     FindVbrHeader(header, frame, got, vbr);
 
     uint8_t tag[3];
-    if (size - 128 >= dataOffset && ReadAt(stream, size - 128, tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0)
+    if (size - 128 >= dataOffset && ReadAt(stream, size - 128, tag, 3) == 3 &&
+        std::memcmp(tag, "TAG", 3) == 0)
       dataSize -= 128;
 
     const int rate = header.SampleRate();

@@ -60,7 +60,8 @@ public:
   // Describes the MPEG stream found from startOffset on, up to dataEnd (-1: the stream's end).
   // bitRateHint: bits per second from a RIFF header (0: none, use the frame header's rate).
   // Never raises for bad data.
-  bool Parse(TStream& stream, int64_t startOffset, uint32_t bitRateHint, TMediaInfo& info, int64_t dataEnd = -1);
+  bool Parse(TStream& stream, int64_t startOffset, uint32_t bitRateHint, TMediaInfo& info,
+             int64_t dataEnd = -1);
 
   TMpegHeader header;
   TVbrHeader vbr;

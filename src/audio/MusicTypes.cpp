@@ -23,7 +23,8 @@ TWaveFormat StandardWaveFormat() {
   return f;
 }
 
-TStream* TStreamWrapperClass::Open(void* owner, const std::string& fileName, const TStreamOpenHandler& handler) {
+TStream* TStreamWrapperClass::Open(void* owner, const std::string& fileName,
+                                   const TStreamOpenHandler& handler) {
   std::lock_guard guard(lock_);
   try {
     if (handler) return handler(owner, fileName);
@@ -50,8 +51,10 @@ void TStreamWrapperClass::Close(void* owner, TStream* stream, const TStreamClose
   std::lock_guard guard(lock_);
   if (!stream) return;
   auto closeOne = [&](TStream* s) {
-    if (handler) handler(owner, s);
-    else TObj::Free(s);
+    if (handler)
+      handler(owner, s);
+    else
+      TObj::Free(s);
   };
   if (auto* shifted = dynamic_cast<TMp3ShiftStream*>(stream)) {
     closeOne(shifted->ReleaseInner());
@@ -74,9 +77,12 @@ int64_t TStreamWrapperClass::Size(TStream& stream) {
 int64_t TStreamWrapperClass::Seek(TStream& stream, int origin, int64_t offset) {
   std::lock_guard guard(lock_);
   switch (origin) {
-  case 0: return stream.Seek(offset, TSeekOrigin::Begin);
-  case 1: return stream.Seek(offset, TSeekOrigin::Current);
-  case 2: return stream.Seek(stream.GetSize() - offset, TSeekOrigin::Begin);
+  case 0:
+    return stream.Seek(offset, TSeekOrigin::Begin);
+  case 1:
+    return stream.Seek(offset, TSeekOrigin::Current);
+  case 2:
+    return stream.Seek(stream.GetSize() - offset, TSeekOrigin::Begin);
   default:
     ReportAssertion(kAssertionFailure, __FILE__, __LINE__);
     return stream.Seek(0, TSeekOrigin::Begin);

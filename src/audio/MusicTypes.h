@@ -47,12 +47,12 @@ enum class TMediaType : uint8_t {
 
 // What the audio engine knows about a sound file. Cleared before it is filled.
 struct TMediaInfo {
-  uint32_t dataOffset = 0;  // first audio byte in the stream
-  uint32_t dataSize = 0;    // bytes of audio data
-  uint32_t duration = 0;    // milliseconds
+  uint32_t dataOffset = 0;   // first audio byte in the stream
+  uint32_t dataSize = 0;     // bytes of audio data
+  uint32_t duration = 0;     // milliseconds
   uint32_t streamLength = 0; // MPEG: whole stream in ms at the found bit rate
-  uint32_t frameLength = 0; // MPEG: bytes per frame
-  double frameTime = 0;     // MPEG: ms per frame
+  uint32_t frameLength = 0;  // MPEG: bytes per frame
+  double frameTime = 0;      // MPEG: ms per frame
   uint8_t mpegInRiff = 0;
   TMediaType type = TMediaType::Unknown;
   TWaveFormat waveFormat;

@@ -93,10 +93,12 @@ uint16_t ExtensibleTag(const uint8_t* fmt, uint32_t fmtSize) {
 bool IsUsableWaveFormat(const TWaveFormat& f, TMediaType type) {
   if (f.channels == 0 || f.blockAlign == 0 || f.avgBytesPerSec == 0) return false;
   if (f.samplesPerSec < 100 || f.samplesPerSec > 384000) return false;
-  if (type == TMediaType::AdpcmWave) return f.bitsPerSample == 4 && f.channels <= 2 && f.blockAlign >= 7 * f.channels;
+  if (type == TMediaType::AdpcmWave)
+    return f.bitsPerSample == 4 && f.channels <= 2 && f.blockAlign >= 7 * f.channels;
   if (type == TMediaType::FloatWave) {
     if (f.bitsPerSample != 32) return false;
-  } else if (f.bitsPerSample != 8 && f.bitsPerSample != 16 && f.bitsPerSample != 24 && f.bitsPerSample != 32) {
+  } else if (f.bitsPerSample != 8 && f.bitsPerSample != 16 && f.bitsPerSample != 24 &&
+             f.bitsPerSample != 32) {
     return false;
   }
   // The converters fold mono, stereo and 16-bit 5.1 only.
@@ -108,7 +110,8 @@ bool TRiffInfo::Parse(TStream& stream, TMediaInfo& info) {
   try {
     TChunkReader reader(stream);
     uint8_t head[12];
-    if (reader.ReadAt(0, head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+    if (reader.ReadAt(0, head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0)
       return false;
 
     TChunk chunk;
@@ -120,7 +123,8 @@ bool TRiffInfo::Parse(TStream& stream, TMediaInfo& info) {
     }
     const TChunk fmtChunk = chunk;
     uint8_t fmt[50] = {};
-    const int64_t fmtBytes = reader.ReadAt(fmtChunk.DataStart(), fmt, std::min<int64_t>(fmtChunk.size, sizeof(fmt)));
+    const int64_t fmtBytes =
+        reader.ReadAt(fmtChunk.DataStart(), fmt, std::min<int64_t>(fmtChunk.size, sizeof(fmt)));
     if (fmtBytes < 16) return false;
 
     uint16_t tag = Le16(fmt);
@@ -157,10 +161,17 @@ bool TRiffInfo::Parse(TStream& stream, TMediaInfo& info) {
 
     TMediaType type;
     switch (tag) {
-    case kTagPcm: type = TMediaType::PcmWave; break;
-    case kTagAdpcm: type = TMediaType::AdpcmWave; break;
-    case kTagFloat: type = TMediaType::FloatWave; break;
-    default: return false;
+    case kTagPcm:
+      type = TMediaType::PcmWave;
+      break;
+    case kTagAdpcm:
+      type = TMediaType::AdpcmWave;
+      break;
+    case kTagFloat:
+      type = TMediaType::FloatWave;
+      break;
+    default:
+      return false;
     }
     if (type == TMediaType::AdpcmWave) {
       if (fmtBytes < 50) return false;
@@ -178,12 +189,14 @@ bool TRiffInfo::Parse(TStream& stream, TMediaInfo& info) {
 
     const int64_t dataStart = data.DataStart();
     // Streamed files say 0xFFFFFFFF; truncated ones claim more than they hold.
-    const int64_t dataSize = std::clamp<int64_t>(int64_t(data.size), 0, std::max<int64_t>(0, reader.Size() - dataStart));
+    const int64_t dataSize =
+        std::clamp<int64_t>(int64_t(data.size), 0, std::max<int64_t>(0, reader.Size() - dataStart));
     info.type = type;
     info.waveFormat = format;
     info.dataOffset = static_cast<uint32_t>(std::min<int64_t>(dataStart, UINT32_MAX));
     info.dataSize = static_cast<uint32_t>(std::min<int64_t>(dataSize, UINT32_MAX));
-    info.duration = static_cast<uint32_t>(std::nearbyint(double(info.dataSize) / format.avgBytesPerSec * 1000.0));
+    info.duration =
+        static_cast<uint32_t>(std::nearbyint(double(info.dataSize) / format.avgBytesPerSec * 1000.0));
     return true;
   } catch (const std::exception&) {
     return false;

@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 
 #ifndef KIV_FFMPEG_LIBRARY_PATH
 #define KIV_FFMPEG_LIBRARY_PATH ""
@@ -168,7 +168,8 @@ TFFMpegDll::~TFFMpegDll() = default;
 TKivMedia* TFFMpegDll::OpenMedia(const std::string& name, TStream& stream) {
   std::lock_guard guard(MediaLock());
   StreamWrapper().Seek(stream, 0, 0);
-  TKivMedia* media = api_.OpenMediaFile(name.c_str(), &stream, reinterpret_cast<const TKivStreamCallbacks*>(&StreamCallbacks()));
+  TKivMedia* media = api_.OpenMediaFile(name.c_str(), &stream,
+                                        reinterpret_cast<const TKivStreamCallbacks*>(&StreamCallbacks()));
   if (!media) return nullptr;
   if (media->videoStream < 0 && media->audioStreamCount <= 0) {
     api_.CloseMediaFile(media);
@@ -194,10 +195,11 @@ void TFFMpegDll::NormaliseFrameRate(TKivMedia* media) {
   double average = Rate(media->avgFrameRateNum, media->avgFrameRateDen);
   if (media->ticksPerFrame > 0) average /= media->ticksPerFrame;
   if (codec != KIV_CODEC_MPEG2) {
-    data.keepFrameRate = rate > 100 || codec == KIV_CODEC_MSMPEG4V1 || codec == KIV_CODEC_MSMPEG4V2 ||
-                         codec == KIV_CODEC_MSMPEG4V3 || codec == KIV_CODEC_MSVIDEO1 ||
-                         (data.container == TContainerKind::Avi && codec == KIV_CODEC_MPEG4) ||
-                         (data.container == TContainerKind::MpegTs && codec == KIV_CODEC_H264 && average >= 50);
+    data.keepFrameRate =
+        rate > 100 || codec == KIV_CODEC_MSMPEG4V1 || codec == KIV_CODEC_MSMPEG4V2 ||
+        codec == KIV_CODEC_MSMPEG4V3 || codec == KIV_CODEC_MSVIDEO1 ||
+        (data.container == TContainerKind::Avi && codec == KIV_CODEC_MPEG4) ||
+        (data.container == TContainerKind::MpegTs && codec == KIV_CODEC_H264 && average >= 50);
   }
   if (data.keepFrameRate) return;
   if (Near(rate, kFilmRate) || Near(rate, kNtscRate)) return;
@@ -238,12 +240,14 @@ int64_t TFFMpegDll::CurrentFrameNumber(TKivMedia* media) {
 }
 
 bool TFFMpegDll::SeekToFrame(TKivMedia* media, int64_t n) {
-  if (!media || media->videoStream < 0 || media->frameRateNum <= 0 || media->videoTimeBaseNum <= 0) return false;
+  if (!media || media->videoStream < 0 || media->frameRateNum <= 0 || media->videoTimeBaseNum <= 0)
+    return false;
   // The library takes the stream's own time stamps, which start at the media's start time in every
   // container (MPEG-TS included).
-  const double us = double(n) * media->frameRateDen / media->frameRateNum * 1000000.0 + double(media->startTime);
-  const auto timestamp =
-      static_cast<int64_t>(std::nearbyint(us / 1000000.0 / media->videoTimeBaseNum * media->videoTimeBaseDen));
+  const double us =
+      double(n) * media->frameRateDen / media->frameRateNum * 1000000.0 + double(media->startTime);
+  const auto timestamp = static_cast<int64_t>(
+      std::nearbyint(us / 1000000.0 / media->videoTimeBaseNum * media->videoTimeBaseDen));
   return api_.SeekFile(media, media->videoStream, timestamp, KIV_SEEK_ACCURATE) >= 0;
 }
 
@@ -295,20 +299,25 @@ bool TFFMpegDll::SeekAudio(TKivMedia* media, double ms) {
   TVideoDataEx& data = DataOf(media);
   auto timestampOf = [&](double t) {
     const double us = t * 1000.0 + double(media->startTime);
-    return static_cast<int64_t>(std::nearbyint(us / 1000000.0 / media->audioTimeBaseNum * media->audioTimeBaseDen));
+    return static_cast<int64_t>(
+        std::nearbyint(us / 1000000.0 / media->audioTimeBaseNum * media->audioTimeBaseDen));
   };
   auto seekByTimestamp = [&](double t) {
     return api_.SeekFile(media, media->audioStream, timestampOf(t), KIV_SEEK_AUDIO) >= 0;
   };
   if (data.audioSeek == TAudioSeekMethod::Unknown) {
-    if (data.container == TContainerKind::Matroska) data.audioSeek = TAudioSeekMethod::Stepping;
-    else if (data.container == TContainerKind::Asf) data.audioSeek = TAudioSeekMethod::TimestampThenStepping;
-    else data.audioSeek = seekByTimestamp(0) ? TAudioSeekMethod::Timestamp : TAudioSeekMethod::Stepping;
+    if (data.container == TContainerKind::Matroska)
+      data.audioSeek = TAudioSeekMethod::Stepping;
+    else if (data.container == TContainerKind::Asf)
+      data.audioSeek = TAudioSeekMethod::TimestampThenStepping;
+    else
+      data.audioSeek = seekByTimestamp(0) ? TAudioSeekMethod::Timestamp : TAudioSeekMethod::Stepping;
   }
   api_.Flush(media);
   switch (data.audioSeek) {
   case TAudioSeekMethod::Timestamp:
-  case TAudioSeekMethod::Unknown: return seekByTimestamp(ms);
+  case TAudioSeekMethod::Unknown:
+    return seekByTimestamp(ms);
   case TAudioSeekMethod::Stepping: {
     double target = ms;
     for (int i = 0; i < 100; ++i) {
@@ -411,7 +420,8 @@ void TFFMpegDll::IsInterlaced(TKivMedia* media, bool& interlaced, bool& topField
 TAspectKind TFFMpegDll::AspectKind(const TKivMedia* media) {
   if (!media || media->width <= 0 || media->height <= 0) return TAspectKind::Other;
   const bool haveSar = media->sampleAspectNum > 0 && media->sampleAspectDen > 0;
-  if (media->width == 1440 && media->height == 1080 && (!haveSar || media->sampleAspectNum == media->sampleAspectDen))
+  if (media->width == 1440 && media->height == 1080 &&
+      (!haveSar || media->sampleAspectNum == media->sampleAspectDen))
     return TAspectKind::Ratio16x9;
   if (haveSar) {
     int64_t num = int64_t(media->width) * media->sampleAspectNum;
@@ -425,9 +435,19 @@ TAspectKind TFFMpegDll::AspectKind(const TKivMedia* media) {
     return TAspectKind::Other;
   }
   switch (media->videoCodec) {
-  case 8: case 10: case 16: case 59: case 256: return TAspectKind::Ratio4x3;
-  case 32: case 40: case 64: case 118: return TAspectKind::Ratio16x9;
-  default: return TAspectKind::Other;
+  case 8:
+  case 10:
+  case 16:
+  case 59:
+  case 256:
+    return TAspectKind::Ratio4x3;
+  case 32:
+  case 40:
+  case 64:
+  case 118:
+    return TAspectKind::Ratio16x9;
+  default:
+    return TAspectKind::Other;
   }
 }
 

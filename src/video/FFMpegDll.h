@@ -18,14 +18,24 @@ namespace kiv {
 // The library or one of its functions is missing.
 class EFFMpegDllError : public TCommonException {
 public:
-  explicit EFFMpegDllError(std::string detail) : TCommonException("EFFMpegDllError"), detail_(std::move(detail)) {}
+  explicit EFFMpegDllError(std::string detail)
+      : TCommonException("EFFMpegDllError"), detail_(std::move(detail)) {}
   const std::string& Detail() const noexcept { return detail_; }
 
 private:
   std::string detail_;
 };
 
-enum class TContainerKind : int { Other = 0, Avi = 1, Matroska = 2, Mov = 3, Mpeg = 4, Flv = 5, MpegTs = 6, Asf = 7 };
+enum class TContainerKind : int {
+  Other = 0,
+  Avi = 1,
+  Matroska = 2,
+  Mov = 3,
+  Mpeg = 4,
+  Flv = 5,
+  MpegTs = 6,
+  Asf = 7
+};
 TContainerKind ContainerKindOf(const std::string& formatName);
 
 enum class TAudioSeekMethod : int { Unknown = 0, Timestamp = 1, Stepping = 2, TimestampThenStepping = 3 };

@@ -9,11 +9,16 @@ namespace kiv {
 
 std::string CodecName(int codecNumber) {
   switch (codecNumber) {
-  case KIV_CODEC_MPEG2: return "MPEG2";
-  case KIV_CODEC_MPEG4: return "MPEG4";
-  case KIV_CODEC_H264: return "H264";
-  case KIV_CODEC_XVID: return "XVID";
-  default: return "OTHER";
+  case KIV_CODEC_MPEG2:
+    return "MPEG2";
+  case KIV_CODEC_MPEG4:
+    return "MPEG4";
+  case KIV_CODEC_H264:
+    return "H264";
+  case KIV_CODEC_XVID:
+    return "XVID";
+  default:
+    return "OTHER";
   }
 }
 
@@ -39,7 +44,9 @@ TWinVideoSource::TWinVideoSource(TStream* stream, bool ownsStream, const std::st
   if (media_->videoStream < 0) return; // audio only: no pictures, but the handle stays for the caller
   width = media_->width;
   height = media_->height;
-  frameRate = media_->frameRateNum > 0 && media_->frameRateDen > 0 ? double(media_->frameRateNum) / media_->frameRateDen : 0;
+  frameRate = media_->frameRateNum > 0 && media_->frameRateDen > 0
+                  ? double(media_->frameRateNum) / media_->frameRateDen
+                  : 0;
   frameCount = media_->frameCount;
   aspectKind = dll_->AspectKind(media_);
   bool topFirst = false;
@@ -73,7 +80,8 @@ bool TWinVideoSource::Decode(int64_t n) {
     lastFrame_ = -1;
     return false;
   }
-  if (yuv_ && dll_->Api().ConvertFrame(media_, native_, yuv_, media_->nativePixelFormat, KIV_PIX_YUV420P) < 0) {
+  if (yuv_ &&
+      dll_->Api().ConvertFrame(media_, native_, yuv_, media_->nativePixelFormat, KIV_PIX_YUV420P) < 0) {
     lastFrame_ = -1;
     return false;
   }
@@ -117,7 +125,8 @@ bool TWinVideoSource::GetFrame(int64_t n, TYUVImage& image) {
       for (int y = 0; y < std::min(rows, plane.height); ++y) {
         const uint8_t* source = picture->data[0] + static_cast<int64_t>(y) * picture->linesize[0];
         auto* target = reinterpret_cast<uint16_t*>(plane.Row(y));
-        for (int x = 0; x < std::min(columns, plane.width / 2); ++x) target[x] = table[source[x]];
+        for (int x = 0; x < std::min(columns, plane.width / 2); ++x)
+          target[x] = table[source[x]];
       }
       image.PutPlane(kPlaneGrey, plane);
     }
@@ -172,7 +181,8 @@ bool TWinVideoSource::GetFrame24(int64_t n, TRGBImage& image) {
   return true;
 }
 
-std::unique_ptr<TWinVideoSource> OpenVideoSource(TStream* stream, bool ownsStream, const std::string& fileName) {
+std::unique_ptr<TWinVideoSource> OpenVideoSource(TStream* stream, bool ownsStream,
+                                                 const std::string& fileName) {
   auto source = std::make_unique<TWinVideoSource>(stream, ownsStream, fileName);
   if (!source->IsOpen() || source->Media()->videoStream < 0) return nullptr;
   return source;

@@ -2,9 +2,9 @@
 // Frame sources: frame n of a clip as Y, U and V planes (or RGB) in an image the renderer supplies.
 
 #include "FFMpegDll.h"
-#include "ryYUVImage.h"
 #include "ryObjects.h"
 #include "ryStreams.h"
+#include "ryYUVImage.h"
 
 #include <array>
 #include <cstdint>
@@ -75,6 +75,7 @@ private:
 };
 
 // A frame source for the stream, or nullptr when the library is missing or cannot open it.
-std::unique_ptr<TWinVideoSource> OpenVideoSource(TStream* stream, bool ownsStream, const std::string& fileName);
+std::unique_ptr<TWinVideoSource> OpenVideoSource(TStream* stream, bool ownsStream,
+                                                 const std::string& fileName);
 
 } // namespace kiv

@@ -2,7 +2,8 @@
 
 namespace kiv {
 
-TMemoryYUVImage::TMemoryYUVImage(int width, int height, unsigned request) : TYUVImage(width, height, request) {
+TMemoryYUVImage::TMemoryYUVImage(int width, int height, unsigned request)
+    : TYUVImage(width, height, request) {
   const int halfWidth = (width + 1) / 2;
   const int halfHeight = (height + 1) / 2;
   const int widths[5] = {width, halfWidth, halfWidth, width * 2, width * 4};

@@ -17,9 +17,10 @@ namespace {
 
 std::map<std::string, std::string> Probe(const std::string& path) {
   std::map<std::string, std::string> values;
-  const std::string out = RunCommand("ffprobe -v quiet -select_streams a:0 -show_entries "
-                                     "stream=codec_tag,sample_rate,channels,duration,bits_per_sample -of default=nw=1 " +
-                                     Quote(path));
+  const std::string out =
+      RunCommand("ffprobe -v quiet -select_streams a:0 -show_entries "
+                 "stream=codec_tag,sample_rate,channels,duration,bits_per_sample -of default=nw=1 " +
+                 Quote(path));
   std::istringstream lines(out);
   for (std::string line; std::getline(lines, line);) {
     const size_t eq = line.find('=');
@@ -97,7 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RealSoundFile, TruncatedWaveIsClampedToWhatItHolds) {
   if (!HaveMedia()) GTEST_SKIP() << "no media folder at " << MediaDir();
   // The header claims 17640 bytes of data; the file ends after 944 of them.
-  TFileStream stream(MediaPath("audio/wav-scipy/test-44100Hz-le-1ch-4bytes-early-eof.wav"), TFileMode::OpenRead);
+  TFileStream stream(MediaPath("audio/wav-scipy/test-44100Hz-le-1ch-4bytes-early-eof.wav"),
+                     TFileMode::OpenRead);
   TMediaInfo info;
   ASSERT_TRUE(TMediaInfoExtractor::Extract(stream, "early-eof.wav", info));
   EXPECT_EQ(info.dataOffset + info.dataSize, uint32_t(stream.GetSize()));
@@ -106,10 +108,11 @@ TEST(RealSoundFile, TruncatedWaveIsClampedToWhatItHolds) {
 
 TEST(RealSoundFile, UnplayableWavesAreLeftToTheFallback) {
   if (!HaveMedia()) GTEST_SKIP() << "no media folder at " << MediaDir();
-  for (const char* file : {"test-44100Hz-le-1ch-4bytes-early-eof-no-data.wav", "test-44100Hz-le-1ch-4bytes-incomplete-chunk.wav",
-                           "test-48000Hz-2ch-64bit-float-le-wavex.wav", "test-8000Hz-le-3ch-5S-24bit.wav",
-                           "test-8000Hz-le-1ch-1byte-ulaw.wav", "test-8000Hz-le-5ch-9S-5bit.wav",
-                           "test-44100Hz-2ch-32bit-float-be.wav"}) {
+  for (const char* file :
+       {"test-44100Hz-le-1ch-4bytes-early-eof-no-data.wav", "test-44100Hz-le-1ch-4bytes-incomplete-chunk.wav",
+        "test-48000Hz-2ch-64bit-float-le-wavex.wav", "test-8000Hz-le-3ch-5S-24bit.wav",
+        "test-8000Hz-le-1ch-1byte-ulaw.wav", "test-8000Hz-le-5ch-9S-5bit.wav",
+        "test-44100Hz-2ch-32bit-float-be.wav"}) {
     TFileStream stream(MediaPath(std::string("audio/wav-scipy/") + file), TFileMode::OpenRead);
     TMediaInfo info;
     EXPECT_FALSE(TMediaInfoExtractor::Extract(stream, file, info)) << file;

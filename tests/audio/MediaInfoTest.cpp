@@ -22,10 +22,12 @@ void Put16(TBytes& b, uint16_t v) {
   b.push_back(uint8_t(v >> 8));
 }
 void Put32(TBytes& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  for (int i = 0; i < 4; ++i)
+    b.push_back(uint8_t(v >> (8 * i)));
 }
 void PutId(TBytes& b, const char* id) {
-  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(id[i]));
+  for (int i = 0; i < 4; ++i)
+    b.push_back(uint8_t(id[i]));
 }
 void PutChunk(TBytes& b, const char* id, const TBytes& body, bool pad = true) {
   PutId(b, id);
@@ -106,11 +108,12 @@ TEST(WaveInfo, StreamedDataSizeIsClampedToTheFile) {
 
 TEST(WaveInfo, MsAdpcmKeepsItsExtension) {
   TBytes fmt = FmtBody({2, 1, 22050, 11155, 512, 4});
-  Put16(fmt, 32);         // the file's extra size
-  Put16(fmt, 1012);       // samples per block
-  Put16(fmt, 7);          // coefficient count
+  Put16(fmt, 32);   // the file's extra size
+  Put16(fmt, 1012); // samples per block
+  Put16(fmt, 7);    // coefficient count
   const int16_t coefficients[14] = {256, 0, 512, -256, 0, 0, 192, 64, 240, 0, 460, -208, 392, -232};
-  for (int16_t c : coefficients) Put16(fmt, uint16_t(c));
+  for (int16_t c : coefficients)
+    Put16(fmt, uint16_t(c));
   ASSERT_EQ(fmt.size(), 50u);
   TBytes chunks;
   PutChunk(chunks, "fmt ", fmt);
@@ -242,9 +245,10 @@ TEST(MpegInfo, FrameLengthsOfEveryVersion) {
     uint8_t b1, b2;
     int length, samples;
   };
-  // MPEG-1 layer II 192k/48k; MPEG-2 layer III 64k/22.05k; MPEG-2.5 layer III 16k/8k; MPEG-2 layer II 64k/22.05k.
-  for (const TCase& c : {TCase{0xFD, 0xA4, 576, 1152}, TCase{0xF3, 0x80, 208, 576}, TCase{0xE3, 0x28, 144, 576},
-                         TCase{0xF5, 0x80, 417, 1152}}) {
+  // MPEG-1 layer II 192k/48k; MPEG-2 layer III 64k/22.05k; MPEG-2.5 layer III 16k/8k; MPEG-2 layer II
+  // 64k/22.05k.
+  for (const TCase& c : {TCase{0xFD, 0xA4, 576, 1152}, TCase{0xF3, 0x80, 208, 576},
+                         TCase{0xE3, 0x28, 144, 576}, TCase{0xF5, 0x80, 417, 1152}}) {
     const uint8_t h[4] = {0xFF, c.b1, c.b2, 0xC0};
     ASSERT_TRUE(IsValidMpegHeader(h)) << std::hex << int(c.b1) << " " << int(c.b2);
     EXPECT_EQ(ParseMpegHeader(h).FrameLength(), c.length) << std::hex << int(c.b1);
@@ -254,7 +258,8 @@ TEST(MpegInfo, FrameLengthsOfEveryVersion) {
   const uint8_t freeFormat[4] = {0xFF, 0xFB, 0x00, 0x00};
   const uint8_t badRate[4] = {0xFF, 0xFB, 0x9C, 0x00};
   const uint8_t badEmphasis[4] = {0xFF, 0xFB, 0x90, 0x02};
-  for (const uint8_t* h : {reservedVersion, freeFormat, badRate, badEmphasis}) EXPECT_FALSE(IsValidMpegHeader(h));
+  for (const uint8_t* h : {reservedVersion, freeFormat, badRate, badEmphasis})
+    EXPECT_FALSE(IsValidMpegHeader(h));
 }
 
 TBytes VbrFrame(const char* tag, uint32_t frames, uint32_t bytes) {
@@ -263,15 +268,19 @@ TBytes VbrFrame(const char* tag, uint32_t frames, uint32_t bytes) {
   if (std::strcmp(tag, "Xing") == 0) {
     std::memcpy(&b[36], "Xing", 4);
     b[43] = 0x0F; // frames, bytes, TOC, quality
-    for (int i = 0; i < 4; ++i) b[44 + i] = uint8_t(frames >> (24 - 8 * i));
-    for (int i = 0; i < 4; ++i) b[48 + i] = uint8_t(bytes >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+      b[44 + i] = uint8_t(frames >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+      b[48 + i] = uint8_t(bytes >> (24 - 8 * i));
     b[36 + 119] = 57;
     std::memcpy(&b[36 + 120], "LAME3.99", 8);
   } else {
     std::memcpy(&b[36], "VBRI", 4);
     b[36 + 9] = 75;
-    for (int i = 0; i < 4; ++i) b[36 + 10 + i] = uint8_t(bytes >> (24 - 8 * i));
-    for (int i = 0; i < 4; ++i) b[36 + 14 + i] = uint8_t(frames >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+      b[36 + 10 + i] = uint8_t(bytes >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+      b[36 + 14 + i] = uint8_t(frames >> (24 - 8 * i));
   }
   return b;
 }

@@ -42,7 +42,8 @@ protected:
 
 TEST_F(KivpackMedia, DescribesAWaveFile) {
   bool ok = false;
-  const auto keys = Keys(RunCommand(kKivpack + " media " + Quote(MediaPath("audio/wav-msadpcm/sample.wav")), &ok));
+  const auto keys =
+      Keys(RunCommand(kKivpack + " media " + Quote(MediaPath("audio/wav-msadpcm/sample.wav")), &ok));
   ASSERT_TRUE(ok);
   EXPECT_EQ(keys.at("kind"), "audio");
   EXPECT_EQ(keys.at("format"), "2");

@@ -34,7 +34,8 @@ inline std::string RunCommand(const std::string& command, bool* ok = nullptr) {
     return out;
   }
   char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) out.append(buffer, n);
+  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+    out.append(buffer, n);
   const int status = ::pclose(pipe);
   if (ok) *ok = status == 0;
   return out;
@@ -42,7 +43,8 @@ inline std::string RunCommand(const std::string& command, bool* ok = nullptr) {
 
 inline std::string Quote(const std::string& path) {
   std::string q = "'";
-  for (char c : path) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (char c : path)
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
 }
 

@@ -53,16 +53,21 @@ TEST_P(RateNormalisation, GivesTheRateTheClipMeans) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RateNormalisation,
     testing::Values(
-        TRateCase{"NTSC stays", TContainerKind::Mov, KIV_CODEC_H264, 30000, 1001, 30000, 1001, 30000, 1001, false},
-        TRateCase{"film average wins", TContainerKind::Mov, KIV_CODEC_H264, 48, 1, 2997, 125, 24000, 1001, false},
-        TRateCase{"NTSC average wins", TContainerKind::Avi, KIV_CODEC_MJPEG - 0, 60, 1, 2997, 100, 30000, 1001, false},
+        TRateCase{"NTSC stays", TContainerKind::Mov, KIV_CODEC_H264, 30000, 1001, 30000, 1001, 30000, 1001,
+                  false},
+        TRateCase{"film average wins", TContainerKind::Mov, KIV_CODEC_H264, 48, 1, 2997, 125, 24000, 1001,
+                  false},
+        TRateCase{"NTSC average wins", TContainerKind::Avi, KIV_CODEC_MJPEG - 0, 60, 1, 2997, 100, 30000,
+                  1001, false},
         TRateCase{"MPEG program average", TContainerKind::Mpeg, KIV_CODEC_MPEG2, 50, 1, 25, 1, 25, 1, false},
-        TRateCase{"MPEG average above 130 ignored", TContainerKind::MpegTs, KIV_CODEC_MPEG2, 25, 1, 200, 1, 25, 1, false},
+        TRateCase{"MPEG average above 130 ignored", TContainerKind::MpegTs, KIV_CODEC_MPEG2, 25, 1, 200, 1,
+                  25, 1, false},
         TRateCase{"unknown average ignored", TContainerKind::Flv, KIV_CODEC_MPEG2, 25, 1, 0, 0, 25, 1, false},
         TRateCase{"MP4 keeps its own rate", TContainerKind::Mov, KIV_CODEC_H264, 25, 1, 50, 1, 25, 1, false},
         TRateCase{"MS-MPEG-4 keeps", TContainerKind::Avi, KIV_CODEC_MSMPEG4V3, 60, 1, 2997, 100, 60, 1, true},
         TRateCase{"MPEG-4 in AVI keeps", TContainerKind::Avi, KIV_CODEC_MPEG4, 60, 1, 2997, 100, 60, 1, true},
-        TRateCase{"fast H.264 in TS keeps", TContainerKind::MpegTs, KIV_CODEC_H264, 50, 1, 50, 1, 50, 1, true},
+        TRateCase{"fast H.264 in TS keeps", TContainerKind::MpegTs, KIV_CODEC_H264, 50, 1, 50, 1, 50, 1,
+                  true},
         TRateCase{"above 100 keeps", TContainerKind::Mov, KIV_CODEC_H264, 120, 1, 24, 1, 120, 1, true},
         TRateCase{"MPEG-2 never keeps", TContainerKind::Mpeg, KIV_CODEC_MPEG2, 120, 1, 50, 1, 50, 1, false}));
 
@@ -103,7 +108,8 @@ TEST_P(Aspect, KindFromPictureAndSampleAspect) {
   media.sampleAspectNum = c.sarNum;
   media.sampleAspectDen = c.sarDen;
   media.videoCodec = c.codec;
-  EXPECT_EQ(TFFMpegDll::AspectKind(&media), c.want) << c.width << "x" << c.height << " " << c.sarNum << ":" << c.sarDen;
+  EXPECT_EQ(TFFMpegDll::AspectKind(&media), c.want)
+      << c.width << "x" << c.height << " " << c.sarNum << ":" << c.sarDen;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Aspect,
@@ -124,9 +130,11 @@ TEST(GreyTable, StudioRangeInRgb565) {
   // Luma 0 is grey level 16, luma 255 level 235; both spread over 6-bit green and 5-bit red and blue.
   EXPECT_EQ(table[0], (16 * 64 / 256) * 32 + (16 * 32 / 256) * 2049);
   EXPECT_EQ(table[255], (235 * 64 / 256) * 32 + (235 * 32 / 256) * 2049);
-  for (int i = 1; i < 256; ++i) EXPECT_GE(table[i] & 0x7E0, table[i - 1] & 0x7E0) << i;
+  for (int i = 1; i < 256; ++i)
+    EXPECT_GE(table[i] & 0x7E0, table[i - 1] & 0x7E0) << i;
   // Red and blue always carry the same 5 bits.
-  for (int i = 0; i < 256; ++i) EXPECT_EQ(table[i] >> 11, table[i] & 31) << i;
+  for (int i = 0; i < 256; ++i)
+    EXPECT_EQ(table[i] >> 11, table[i] & 31) << i;
 }
 
 TEST(ContainerKinds, FromFormatNames) {
@@ -166,7 +174,8 @@ TEST_F(LibraryLoading, MissingLibraryMeansNoVideo) {
 TEST_F(LibraryLoading, LibraryWithoutTheFunctionsIsRefused) {
   // Any shared library without our functions will do; the C library is always there.
   TFFMpegDll::SetSearchOnlyConfigured(true);
-  for (const char* path : {"/lib/x86_64-linux-gnu/libc.so.6", "/usr/lib/x86_64-linux-gnu/libc.so.6", "/lib64/libc.so.6"}) {
+  for (const char* path :
+       {"/lib/x86_64-linux-gnu/libc.so.6", "/usr/lib/x86_64-linux-gnu/libc.so.6", "/lib64/libc.so.6"}) {
     if (!std::filesystem::exists(path)) continue;
     TFFMpegDll::SetConfiguredPath(path);
     try {

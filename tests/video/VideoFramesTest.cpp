@@ -26,15 +26,19 @@ struct TReference {
 
 // ffmpeg's decode of every picture (no frame-rate conversion), cropped like the player crops.
 bool DecodeReference(const std::string& clip, int width, int height, TReference& ref) {
-  const std::filesystem::path raw = ScratchDir("reference") / (std::filesystem::path(clip).filename().string() + ".yuv");
+  const std::filesystem::path raw =
+      ScratchDir("reference") / (std::filesystem::path(clip).filename().string() + ".yuv");
   bool ok = false;
-  RunCommand("ffmpeg -v error -y -i " + Quote(clip) + " -map 0:v:0 -fps_mode passthrough -vf crop=" +
-                 std::to_string(width) + ":" + std::to_string(height) + ":0:0 -pix_fmt yuv420p -f rawvideo " +
-                 Quote(raw.string()),
+  RunCommand("ffmpeg -v error -y -i " + Quote(clip) +
+                 " -map 0:v:0 -fps_mode passthrough -vf crop=" + std::to_string(width) + ":" +
+                 std::to_string(height) + ":0:0 -pix_fmt yuv420p -f rawvideo " + Quote(raw.string()),
              &ok);
   if (!ok) return false;
-  const std::string stamps = RunCommand("ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp "
-                                        "-of default=nw=1 " + Quote(clip), &ok);
+  const std::string stamps =
+      RunCommand("ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp "
+                 "-of default=nw=1 " +
+                     Quote(clip),
+                 &ok);
   if (!ok) return false;
   std::istringstream lines(stamps);
   const std::string key = "best_effort_timestamp=";
@@ -47,7 +51,8 @@ bool DecodeReference(const std::string& clip, int width, int height, TReference&
   const size_t frameBytes = size_t(width) * height * 3 / 2;
   std::vector<uint8_t> all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   for (size_t at = 0; at + frameBytes <= all.size(); at += frameBytes)
-    ref.frames.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at), all.begin() + static_cast<std::ptrdiff_t>(at + frameBytes));
+    ref.frames.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at),
+                            all.begin() + static_cast<std::ptrdiff_t>(at + frameBytes));
   ref.width = width;
   ref.height = height;
   return !ref.frames.empty() && ref.frames.size() == ref.timestamps.size();
@@ -99,19 +104,23 @@ std::string GeneratedClip(const std::string& file, const std::string& encodeArgs
 
 std::string ClipPath(const TClip& clip) {
   if (clip.path == "gen:h264") {
-    return GeneratedClip("h264_bframes.mp4", "-f lavfi -i testsrc=size=320x240:rate=25 -frames:v 90 -c:v libx264 "
-                                             "-bf 3 -g 30 -pix_fmt yuv420p");
+    return GeneratedClip("h264_bframes.mp4",
+                         "-f lavfi -i testsrc=size=320x240:rate=25 -frames:v 90 -c:v libx264 "
+                         "-bf 3 -g 30 -pix_fmt yuv420p");
   }
   if (clip.path == "gen:mpeg2") {
-    return GeneratedClip("mpeg2.mpg", "-f lavfi -i testsrc=size=352x288:rate=25 -frames:v 90 -c:v mpeg2video -bf 2 "
-                                      "-g 15 -q:v 2");
+    return GeneratedClip("mpeg2.mpg",
+                         "-f lavfi -i testsrc=size=352x288:rate=25 -frames:v 90 -c:v mpeg2video -bf 2 "
+                         "-g 15 -q:v 2");
   }
   if (clip.path == "gen:vp8") {
-    return GeneratedClip("vp8.webm", "-f lavfi -i testsrc=size=320x240:rate=30 -frames:v 90 -c:v libvpx -g 30 -b:v 1M");
+    return GeneratedClip("vp8.webm",
+                         "-f lavfi -i testsrc=size=320x240:rate=30 -frames:v 90 -c:v libvpx -g 30 -b:v 1M");
   }
   if (clip.path == "gen:1088") {
-    return GeneratedClip("h264_1088.mp4", "-f lavfi -i testsrc=size=1920x1088:rate=25 -frames:v 4 -c:v libx264 "
-                                          "-preset ultrafast -pix_fmt yuv420p");
+    return GeneratedClip("h264_1088.mp4",
+                         "-f lavfi -i testsrc=size=1920x1088:rate=25 -frames:v 4 -c:v libx264 "
+                         "-preset ultrafast -pix_fmt yuv420p");
   }
   return MediaPath(clip.path);
 }
@@ -138,9 +147,10 @@ TEST_P(FramesByNumber, MatchFfmpegForwardAndBackward) {
   ASSERT_GE(last, 20) << "clip too short";
 
   std::vector<int64_t> requests;
-  for (int64_t n = 0; n < 12; ++n) requests.push_back(n); // one decode each
-  for (int64_t n : {int64_t(20), int64_t(5), last, last / 2, int64_t(1), last / 2 + 29, last / 2 + 29 + 31, int64_t(0),
-                    last - 1, int64_t(3)})
+  for (int64_t n = 0; n < 12; ++n)
+    requests.push_back(n); // one decode each
+  for (int64_t n : {int64_t(20), int64_t(5), last, last / 2, int64_t(1), last / 2 + 29, last / 2 + 29 + 31,
+                    int64_t(0), last - 1, int64_t(3)})
     requests.push_back(std::clamp<int64_t>(n, 0, last));
 
   TRef<TMemoryYUVImage> imageRef = TRef<TMemoryYUVImage>::Make(source->width, source->height);
@@ -161,7 +171,8 @@ TEST_P(FramesByNumber, MatchFfmpegForwardAndBackward) {
 
 INSTANTIATE_TEST_SUITE_P(Clips, FramesByNumber,
                          testing::Values(TClip{"h264_bframes", "gen:h264"}, TClip{"mpeg2", "gen:mpeg2"},
-                                         TClip{"vp8_generated", "gen:vp8"}, TClip{"vp8_real", "video/test.webm"},
+                                         TClip{"vp8_generated", "gen:vp8"},
+                                         TClip{"vp8_real", "video/test.webm"},
                                          TClip{"mpeg4_avi", "generated/clip_mpeg4_mp3.avi"},
                                          TClip{"h264_ts_start_1400ms", "video/test-segment.ts"},
                                          TClip{"h264_mp4", "generated/clip_h264_aac.mp4"}),
@@ -235,7 +246,8 @@ TEST(VideoSource, LumaOnlyAndGreyRequestsFillTheirPlane) {
   EXPECT_EQ(grey.DoneCount(), 1);
   const auto& y = full.PlaneBytes(kPlaneY);
   const auto* g = reinterpret_cast<const uint16_t*>(grey.PlaneBytes(kPlaneGrey).data());
-  for (size_t i = 0; i < y.size(); i += 97) ASSERT_EQ(g[i], GreyTable()[y[i]]) << i;
+  for (size_t i = 0; i < y.size(); i += 97)
+    ASSERT_EQ(g[i], GreyTable()[y[i]]) << i;
 }
 
 TEST(VideoSource, AudioOnlyFileOpensMediaButGivesNoFrames) {
@@ -249,7 +261,8 @@ TEST(VideoSource, AudioOnlyFileOpensMediaButGivesNoFrames) {
   EXPECT_EQ(media->audioStreamCount, 1);
   EXPECT_EQ(media->frameCount, 0);
   dll->CloseMedia(media);
-  EXPECT_EQ(OpenVideoSource(new TFileStream(MediaPath("audio/lena/lena.ogg"), TFileMode::OpenRead), true, "lena.ogg"),
+  EXPECT_EQ(OpenVideoSource(new TFileStream(MediaPath("audio/lena/lena.ogg"), TFileMode::OpenRead), true,
+                            "lena.ogg"),
             nullptr);
 }
 

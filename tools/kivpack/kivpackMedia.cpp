@@ -25,9 +25,12 @@ const char kMediaHelp[] =
 
 const char* AspectText(TAspectKind kind) {
   switch (kind) {
-  case TAspectKind::Ratio16x9: return "16:9";
-  case TAspectKind::Ratio4x3: return "4:3";
-  default: return "other";
+  case TAspectKind::Ratio16x9:
+    return "16:9";
+  case TAspectKind::Ratio4x3:
+    return "4:3";
+  default:
+    return "other";
   }
 }
 
@@ -68,8 +71,10 @@ int Describe(TOwned<TStream> stream, const std::string& name) {
   auto source = std::make_unique<TWinVideoSource>(raw, true, name);
   if (!source->IsOpen()) {
     if (!source->Binding())
-      std::fprintf(stderr, "kivpack media: \"%s\" is not a wave or MPEG audio file, and the video decoder library "
-                           "is not available\n", name.c_str());
+      std::fprintf(stderr,
+                   "kivpack media: \"%s\" is not a wave or MPEG audio file, and the video decoder library "
+                   "is not available\n",
+                   name.c_str());
     else
       std::fprintf(stderr, "kivpack media: cannot describe \"%s\"\n", name.c_str());
     return kExitFailure;
@@ -83,8 +88,8 @@ int Describe(TOwned<TStream> stream, const std::string& name) {
   char format[128] = {};
   source->Binding()->Api().GetFormatName(media, format, sizeof(format), 0);
   std::printf("format: %s\n", format);
-  std::printf("channels: %d\nrate: %d\nbits: %d\n", haveAudio ? audio.channels : 0, haveAudio ? audio.sampleRate : 0,
-              haveAudio ? audio.bitsPerSample : 0);
+  std::printf("channels: %d\nrate: %d\nbits: %d\n", haveAudio ? audio.channels : 0,
+              haveAudio ? audio.sampleRate : 0, haveAudio ? audio.bitsPerSample : 0);
   std::printf("duration: %lld\noffset: 0\nsize: %lld\n", static_cast<long long>(media->duration / 1000),
               static_cast<long long>(StreamWrapper().Size(*raw)));
   if (video) {
@@ -93,7 +98,9 @@ int Describe(TOwned<TStream> stream, const std::string& name) {
     std::printf("frames: %lld\n", static_cast<long long>(source->frameCount));
     std::printf("width: %d\nheight: %d\n", source->width, source->height);
     std::printf("aspect: %s\n", AspectText(source->aspectKind));
-    std::printf("interlaced: %s\n", !source->interlaced ? "no" : source->bottomFieldFirst ? "bottom first" : "top first");
+    std::printf("interlaced: %s\n", !source->interlaced        ? "no"
+                                    : source->bottomFieldFirst ? "bottom first"
+                                                               : "top first");
   }
   return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
@@ -109,7 +116,8 @@ int RunMedia(const TArgs& args) {
     if (!unpack) return kExitFailure;
     TOwned<TStream> stream = unpack->OpenEntry(std::string_view(args[1]));
     if (!stream) {
-      std::fprintf(stderr, "kivpack media: no stored file \"%s\" in \"%s\"\n", args[1].c_str(), args[0].c_str());
+      std::fprintf(stderr, "kivpack media: no stored file \"%s\" in \"%s\"\n", args[1].c_str(),
+                   args[0].c_str());
       return kExitFailure;
     }
     return Describe(std::move(stream), args[1]);

@@ -27,9 +27,9 @@ struct TKivMediaPrivate {
   int audioIndex = -1; // stream index of the opened audio stream
   std::vector<int> audioStreams;
   AVPacket* packet = nullptr;
-  AVFrame* frame = nullptr;      // last decoded video picture
-  bool pending = false;          // frame holds a picture the next GetNextVideoFrame hands out (after a seek)
-  bool videoDrained = false;     // the demuxer ended and the decoder was told so
+  AVFrame* frame = nullptr;  // last decoded video picture
+  bool pending = false;      // frame holds a picture the next GetNextVideoFrame hands out (after a seek)
+  bool videoDrained = false; // the demuxer ended and the decoder was told so
   AVFrame* audioFrame = nullptr;
   bool audioDrained = false;
   int64_t lastVideoPts = KIV_NO_PTS;
@@ -62,11 +62,16 @@ int ReadPacketCb(void* opaque, uint8_t* buffer, int size) {
 int64_t SeekCb(void* opaque, int64_t offset, int whence) {
   auto* p = static_cast<TKivMediaPrivate*>(opaque);
   switch (whence & ~AVSEEK_FORCE) {
-  case AVSEEK_SIZE: return p->callbacks.size(p->stream);
-  case SEEK_SET: return p->callbacks.seek(p->stream, offset, 0);
-  case SEEK_CUR: return p->callbacks.seek(p->stream, offset, 1);
-  case SEEK_END: return p->callbacks.seek(p->stream, -offset, 2);
-  default: return -1;
+  case AVSEEK_SIZE:
+    return p->callbacks.size(p->stream);
+  case SEEK_SET:
+    return p->callbacks.seek(p->stream, offset, 0);
+  case SEEK_CUR:
+    return p->callbacks.seek(p->stream, offset, 1);
+  case SEEK_END:
+    return p->callbacks.seek(p->stream, -offset, 2);
+  default:
+    return -1;
   }
 }
 
@@ -75,7 +80,8 @@ int64_t SeekCb(void* opaque, int64_t offset, int whence) {
 // the rest gets numbers above 1000 that the player treats as "other".
 int OldCodecNumber(const AVCodecParameters* par) {
   const int id = static_cast<int>(par->codec_id);
-  if (par->codec_id == AV_CODEC_ID_MPEG4 && par->codec_tag == MKTAG('X', 'V', 'I', 'D')) return KIV_CODEC_XVID;
+  if (par->codec_id == AV_CODEC_ID_MPEG4 && par->codec_tag == MKTAG('X', 'V', 'I', 'D'))
+    return KIV_CODEC_XVID;
   if (id <= 2) return id;
   if (id < 62) return id + 1;
   return 1000 + id;
@@ -83,20 +89,29 @@ int OldCodecNumber(const AVCodecParameters* par) {
 
 int KivPixelFormat(int format) {
   switch (format) {
-  case AV_PIX_FMT_YUV420P: return KIV_PIX_YUV420P;
-  case AV_PIX_FMT_RGB24: return KIV_PIX_RGB24;
-  case AV_PIX_FMT_BGRA: return KIV_PIX_BGRA;
-  case AV_PIX_FMT_RGBA: return KIV_PIX_RGBA;
-  default: return KIV_PIX_OTHER_BASE + format;
+  case AV_PIX_FMT_YUV420P:
+    return KIV_PIX_YUV420P;
+  case AV_PIX_FMT_RGB24:
+    return KIV_PIX_RGB24;
+  case AV_PIX_FMT_BGRA:
+    return KIV_PIX_BGRA;
+  case AV_PIX_FMT_RGBA:
+    return KIV_PIX_RGBA;
+  default:
+    return KIV_PIX_OTHER_BASE + format;
   }
 }
 
 AVPixelFormat AvPixelFormat(int kivFormat) {
   switch (kivFormat) {
-  case KIV_PIX_YUV420P: return AV_PIX_FMT_YUV420P;
-  case KIV_PIX_RGB24: return AV_PIX_FMT_RGB24;
-  case KIV_PIX_BGRA: return AV_PIX_FMT_BGRA;
-  case KIV_PIX_RGBA: return AV_PIX_FMT_RGBA;
+  case KIV_PIX_YUV420P:
+    return AV_PIX_FMT_YUV420P;
+  case KIV_PIX_RGB24:
+    return AV_PIX_FMT_RGB24;
+  case KIV_PIX_BGRA:
+    return AV_PIX_FMT_BGRA;
+  case KIV_PIX_RGBA:
+    return AV_PIX_FMT_RGBA;
   default:
     if (kivFormat >= KIV_PIX_OTHER_BASE) return static_cast<AVPixelFormat>(kivFormat - KIV_PIX_OTHER_BASE);
     return AV_PIX_FMT_NONE;
@@ -166,10 +181,11 @@ bool Deliver(TKivMedia* media, TKivFrameBuffer* buffer) {
   }
   const int height = std::min(p->frame->height, buffer->height);
   p->sws = sws_getCachedContext(p->sws, p->frame->width, height, static_cast<AVPixelFormat>(p->frame->format),
-                                buffer->width, height, AvPixelFormat(buffer->pixelFormat), SWS_BILINEAR, nullptr,
-                                nullptr, nullptr);
+                                buffer->width, height, AvPixelFormat(buffer->pixelFormat), SWS_BILINEAR,
+                                nullptr, nullptr, nullptr);
   if (!p->sws) return false;
-  return sws_scale(p->sws, p->frame->data, p->frame->linesize, 0, height, bp->frame->data, bp->frame->linesize) > 0;
+  return sws_scale(p->sws, p->frame->data, p->frame->linesize, 0, height, bp->frame->data,
+                   bp->frame->linesize) > 0;
 }
 
 // Decodes the next picture of the video stream into p->frame; false at the end or on an error.
@@ -333,12 +349,13 @@ TKivMedia* OpenMediaFile2(const char* fileName, void* stream, const TKivStreamCa
     for (unsigned i = 0; i < p->format->nb_streams; ++i) {
       AVStream* st = p->format->streams[i];
       if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) p->audioStreams.push_back(static_cast<int>(i));
-      if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
-          videoIndex < 0)
+      if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+          !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && videoIndex < 0)
         videoIndex = static_cast<int>(i);
     }
     const int best = av_find_best_stream(p->format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (best >= 0 && !(p->format->streams[best]->disposition & AV_DISPOSITION_ATTACHED_PIC)) videoIndex = best;
+    if (best >= 0 && !(p->format->streams[best]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+      videoIndex = best;
     media->audioStreamCount = static_cast<int>(p->audioStreams.size());
     if (!p->audioStreams.empty()) {
       const int bestAudio = av_find_best_stream(p->format, AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
@@ -469,12 +486,15 @@ int ConvertFrame(TKivMedia* media, TKivFrameBuffer* source, TKivFrameBuffer* tar
     TKivMediaPrivate* p = media->priv;
     // A 1088-line picture goes into a 1080-line buffer by dropping the bottom lines, not by scaling.
     const int height = std::min(source->height, target->height);
-    p->sws = sws_getCachedContext(p->sws, source->width, height, AvPixelFormat(sourceFormat), target->width, height,
-                                  AvPixelFormat(targetFormat), SWS_BILINEAR, nullptr, nullptr, nullptr);
+    p->sws =
+        sws_getCachedContext(p->sws, source->width, height, AvPixelFormat(sourceFormat), target->width,
+                             height, AvPixelFormat(targetFormat), SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!p->sws) return -1;
     target->interlaced = source->interlaced;
     target->topFieldFirst = source->topFieldFirst;
-    return sws_scale(p->sws, source->data, source->linesize, 0, height, target->data, target->linesize) > 0 ? 0 : -1;
+    return sws_scale(p->sws, source->data, source->linesize, 0, height, target->data, target->linesize) > 0
+               ? 0
+               : -1;
   } catch (...) {
     return -1;
   }
@@ -484,8 +504,10 @@ int64_t GetNextVideoFrame(TKivMedia* media, TKivFrameBuffer* buffer, int) {
   try {
     if (!media || media->videoStream < 0) return KIV_NO_PTS;
     TKivMediaPrivate* p = media->priv;
-    if (p->pending) p->pending = false;
-    else if (!DecodeVideo(media)) return KIV_NO_PTS;
+    if (p->pending)
+      p->pending = false;
+    else if (!DecodeVideo(media))
+      return KIV_NO_PTS;
     if (!Deliver(media, buffer)) return KIV_NO_PTS;
     return p->frame->best_effort_timestamp;
   } catch (...) {
@@ -563,8 +585,9 @@ int GetAudioInfo(TKivMedia* media, int streamNumber, TKivAudioInfo* info) {
   const AVStream* st = media->priv->format->streams[index];
   info->sampleRate = st->codecpar->sample_rate;
   info->channels = OutputChannels(st->codecpar->ch_layout.nb_channels);
-  info->duration = st->duration != AV_NOPTS_VALUE ? av_rescale_q(st->duration, st->time_base, AVRational{1, 1000000})
-                                                  : media->duration;
+  info->duration = st->duration != AV_NOPTS_VALUE
+                       ? av_rescale_q(st->duration, st->time_base, AVRational{1, 1000000})
+                       : media->duration;
   info->codec = OldCodecNumber(st->codecpar);
   info->bitsPerSample = 16;
   return 0;
@@ -587,8 +610,9 @@ int OpenAudioStream(TKivMedia* media, int streamNumber) {
     p->outChannels = OutputChannels(p->audio->ch_layout.nb_channels);
     AVChannelLayout outLayout;
     av_channel_layout_default(&outLayout, p->outChannels);
-    const int ret = swr_alloc_set_opts2(&p->swr, &outLayout, AV_SAMPLE_FMT_S16, p->audio->sample_rate,
-                                        &p->audio->ch_layout, p->audio->sample_fmt, p->audio->sample_rate, 0, nullptr);
+    const int ret =
+        swr_alloc_set_opts2(&p->swr, &outLayout, AV_SAMPLE_FMT_S16, p->audio->sample_rate,
+                            &p->audio->ch_layout, p->audio->sample_fmt, p->audio->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&outLayout);
     if (ret < 0 || swr_init(p->swr) < 0) {
       CloseAudioStream(media);
@@ -621,8 +645,9 @@ int GetNextAudioFrame(TKivMedia* media, uint8_t* samples, int* byteCount) {
       if (outSamples <= 0) return 0;
       p->audioScratch.resize(static_cast<size_t>(outSamples) * frameBytes);
       uint8_t* out = p->audioScratch.data();
-      const int converted = swr_convert(p->swr, &out, outSamples, const_cast<const uint8_t**>(p->audioFrame->extended_data),
-                                        p->audioFrame->nb_samples);
+      const int converted =
+          swr_convert(p->swr, &out, outSamples, const_cast<const uint8_t**>(p->audioFrame->extended_data),
+                      p->audioFrame->nb_samples);
       if (converted < 0) return -1;
       p->audioCarry.assign(p->audioScratch.begin(), p->audioScratch.begin() + converted * frameBytes);
     }

@@ -53,31 +53,31 @@ struct TKivMediaPrivate;
 
 /* One opened file. The library fills it; fields marked "player" are the player's to write. */
 typedef struct TKivMedia {
-  int currentFrame;       /* player */
-  int frameRateNum;       /* library; the player may replace the rate */
+  int currentFrame; /* player */
+  int frameRateNum; /* library; the player may replace the rate */
   int frameRateDen;
-  int64_t startTime;      /* microseconds; KIV_NO_PTS when none */
-  int videoStream;        /* -1 = none */
-  int audioStream;        /* -1 = none */
-  int64_t duration;       /* microseconds; 0 when unknown */
-  int videoCodec;         /* KIV_CODEC_* */
+  int64_t startTime; /* microseconds; KIV_NO_PTS when none */
+  int videoStream;   /* -1 = none */
+  int audioStream;   /* -1 = none */
+  int64_t duration;  /* microseconds; 0 when unknown */
+  int videoCodec;    /* KIV_CODEC_* */
   int width;
-  int height;             /* the player may lower 1088 to 1080: buffers then crop */
-  int sampleAspectNum;    /* 0 = undefined */
+  int height;          /* the player may lower 1088 to 1080: buffers then crop */
+  int sampleAspectNum; /* 0 = undefined */
   int sampleAspectDen;
-  int64_t frameCount;     /* player */
-  int nativePixelFormat;  /* KIV_PIX_* */
-  int ticksPerFrame;      /* 0 = unknown */
+  int64_t frameCount;    /* player */
+  int nativePixelFormat; /* KIV_PIX_* */
+  int ticksPerFrame;     /* 0 = unknown */
   int videoTimeBaseNum;
   int videoTimeBaseDen;
-  int avgFrameRateNum;    /* 0 = unknown */
+  int avgFrameRateNum; /* 0 = unknown */
   int avgFrameRateDen;
   int audioStreamCount;
-  uint8_t* audioBuffer;   /* player: KIV_AUDIO_BUFFER_SIZE bytes while audio is open */
+  uint8_t* audioBuffer; /* player: KIV_AUDIO_BUFFER_SIZE bytes while audio is open */
   int audioTimeBaseNum;
   int audioTimeBaseDen;
-  char codecTag[32];      /* the video stream's tag text, or a stream "comment" metadata value */
-  void* userData;         /* player: its own record */
+  char codecTag[32];             /* the video stream's tag text, or a stream "comment" metadata value */
+  void* userData;                /* player: its own record */
   struct TKivMediaPrivate* priv; /* library */
 } TKivMedia;
 
@@ -89,9 +89,9 @@ typedef struct TKivFrameBuffer {
   int width;
   int height;
   int pixelFormat;
-  int interlaced;      /* after GetFrameInfo */
-  int topFieldFirst;   /* after GetFrameInfo */
-  void* priv;          /* library */
+  int interlaced;    /* after GetFrameInfo */
+  int topFieldFirst; /* after GetFrameInfo */
+  void* priv;        /* library */
 } TKivFrameBuffer;
 
 typedef struct TKivAudioInfo {
@@ -102,15 +102,16 @@ typedef struct TKivAudioInfo {
   int bitsPerSample; /* of the samples GetNextAudioFrame delivers: 16 */
 } TKivAudioInfo;
 
-typedef TKivMedia* (*TOpenMediaFile)(const char* fileName, void* stream, const TKivStreamCallbacks* callbacks);
-typedef TKivMedia* (*TOpenMediaFile2)(const char* fileName, void* stream, const TKivStreamCallbacks* callbacks,
-                                      int flags);
+typedef TKivMedia* (*TOpenMediaFile)(const char* fileName, void* stream,
+                                     const TKivStreamCallbacks* callbacks);
+typedef TKivMedia* (*TOpenMediaFile2)(const char* fileName, void* stream,
+                                      const TKivStreamCallbacks* callbacks, int flags);
 typedef void (*TCloseMediaFile)(TKivMedia* media);
 typedef TKivFrameBuffer* (*TAllocBuffer)(TKivMedia* media, int pixelFormat);
 typedef TKivFrameBuffer* (*TAllocBufferWithData)(TKivMedia* media, int pixelFormat);
 typedef void (*TFreeBuffer)(TKivFrameBuffer* buffer);
-typedef int (*TConvertFrame)(TKivMedia* media, TKivFrameBuffer* source, TKivFrameBuffer* target, int sourceFormat,
-                             int targetFormat);
+typedef int (*TConvertFrame)(TKivMedia* media, TKivFrameBuffer* source, TKivFrameBuffer* target,
+                             int sourceFormat, int targetFormat);
 typedef int64_t (*TGetNextVideoFrame)(TKivMedia* media, TKivFrameBuffer* buffer, int flag);
 typedef int (*TSeekFile)(TKivMedia* media, int streamIndex, int64_t timestamp, int flags);
 typedef int (*TGetFormatName)(TKivMedia* media, char* text, int size, int which);
@@ -131,15 +132,16 @@ typedef int (*TCreateVideoAudioFile)(const char* fileName, void* params);
 
 #ifdef KIVFFMPEG_BUILD
 #define KIVFFMPEG_API __attribute__((visibility("default")))
-KIVFFMPEG_API TKivMedia* OpenMediaFile(const char* fileName, void* stream, const TKivStreamCallbacks* callbacks);
-KIVFFMPEG_API TKivMedia* OpenMediaFile2(const char* fileName, void* stream, const TKivStreamCallbacks* callbacks,
-                                        int flags);
+KIVFFMPEG_API TKivMedia* OpenMediaFile(const char* fileName, void* stream,
+                                       const TKivStreamCallbacks* callbacks);
+KIVFFMPEG_API TKivMedia* OpenMediaFile2(const char* fileName, void* stream,
+                                        const TKivStreamCallbacks* callbacks, int flags);
 KIVFFMPEG_API void CloseMediaFile(TKivMedia* media);
 KIVFFMPEG_API TKivFrameBuffer* AllocBuffer(TKivMedia* media, int pixelFormat);
 KIVFFMPEG_API TKivFrameBuffer* AllocBufferWithData(TKivMedia* media, int pixelFormat);
 KIVFFMPEG_API void FreeBuffer(TKivFrameBuffer* buffer);
-KIVFFMPEG_API int ConvertFrame(TKivMedia* media, TKivFrameBuffer* source, TKivFrameBuffer* target, int sourceFormat,
-                               int targetFormat);
+KIVFFMPEG_API int ConvertFrame(TKivMedia* media, TKivFrameBuffer* source, TKivFrameBuffer* target,
+                               int sourceFormat, int targetFormat);
 KIVFFMPEG_API int64_t GetNextVideoFrame(TKivMedia* media, TKivFrameBuffer* buffer, int flag);
 KIVFFMPEG_API int SeekFile(TKivMedia* media, int streamIndex, int64_t timestamp, int flags);
 KIVFFMPEG_API int GetFormatName(TKivMedia* media, char* text, int size, int which);
