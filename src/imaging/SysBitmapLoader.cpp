@@ -98,7 +98,7 @@ TRef<TBitmap> ReadBmp(std::span<const uint8_t> file) {
     }
   }
 
-  const TPixelFormat format = bits == 32 ? TPixelFormat::Pf32bit : TPixelFormat::Pf24bit;
+  const TBitmapFormat format = bits == 32 ? TBitmapFormat::Pf32bit : TBitmapFormat::Pf24bit;
   auto bitmap = TRef<TBitmap>::Make(static_cast<int>(width), static_cast<int>(height), format);
   bool anyAlpha = false;
   for (int64_t row = 0; row < height; ++row) {

@@ -58,10 +58,10 @@ bool InflateZlib(std::span<const uint8_t> packed, std::vector<uint8_t>& out, siz
 
 TGfxBitmapStore::TGfxBitmapStore(int width, int height, std::map<std::string, std::string> fields,
                                  std::vector<uint8_t> packed)
-    : TBitmapStore(width, height, TPixelFormat::Pf32bit), fields_(std::move(fields)),
+    : TBitmapStore(width, height, TBitmapFormat::Pf32bit), fields_(std::move(fields)),
       packed_(std::move(packed)) {}
 
-TRef<TBitmap> TGfxBitmapStore::DecodeLevel(int, TPixelFormat, const TImageProgress& progress,
+TRef<TBitmap> TGfxBitmapStore::DecodeLevel(int, TBitmapFormat, const TImageProgress& progress,
                                            int& realLevel) {
   realLevel = 0;
   // A 32-bit BMP of the declared size with a generous header and palette is the most a payload can hold.
@@ -75,10 +75,10 @@ TRef<TBitmap> TGfxBitmapStore::DecodeLevel(int, TPixelFormat, const TImageProgre
     return go;
   };
   if (InflateZlib(packed_, file, bound, watch))
-    if (TRef<TBitmap> decoded = ReadBmp(file)) bitmap = ConvertBitmap(*decoded, TPixelFormat::Pf32bit);
+    if (TRef<TBitmap> decoded = ReadBmp(file)) bitmap = ConvertBitmap(*decoded, TBitmapFormat::Pf32bit);
   if (stopped) return nullptr;
   if (!bitmap) {
-    bitmap = TRef<TBitmap>::Make(Width(), Height(), TPixelFormat::Pf32bit);
+    bitmap = TRef<TBitmap>::Make(Width(), Height(), TBitmapFormat::Pf32bit);
     bitmap->Fill32(kGfxFailedFill);
   }
   packed_ = {};

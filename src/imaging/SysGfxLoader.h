@@ -20,7 +20,7 @@ public:
   const std::map<std::string, std::string>& Fields() const noexcept { return fields_; }
 
 protected:
-  TRef<TBitmap> DecodeLevel(int level, TPixelFormat format, const TImageProgress& progress,
+  TRef<TBitmap> DecodeLevel(int level, TBitmapFormat format, const TImageProgress& progress,
                             int& realLevel) override;
 
 private:

@@ -9,20 +9,20 @@ bool PictureSizeAllowed(int64_t width, int64_t height) noexcept {
          width * height <= kMaxPicturePixels;
 }
 
-int BytesPerPixel(TPixelFormat format) noexcept {
+int BitmapBytesPerPixel(TBitmapFormat format) noexcept {
   switch (format) {
-  case TPixelFormat::Pf24bit:
+  case TBitmapFormat::Pf24bit:
     return 3;
-  case TPixelFormat::Pf32bit:
+  case TBitmapFormat::Pf32bit:
     return 4;
   default:
     return 0;
   }
 }
 
-TBitmap::TBitmap(int width, int height, TPixelFormat format)
+TBitmap::TBitmap(int width, int height, TBitmapFormat format)
     : width_(width < 0 ? 0 : width), height_(height < 0 ? 0 : height), format_(format),
-      stride_(static_cast<size_t>(width_) * BytesPerPixel(format)),
+      stride_(static_cast<size_t>(width_) * BitmapBytesPerPixel(format)),
       data_(stride_ * static_cast<size_t>(height_)) {}
 
 uint32_t TBitmap::Pixel32(int x, int y) const noexcept {
@@ -41,11 +41,11 @@ void TBitmap::Fill32(uint32_t argb) noexcept {
       SetPixel32(x, y, argb);
 }
 
-TRef<TBitmap> ConvertBitmap(const TBitmap& source, TPixelFormat format) {
-  if (format == TPixelFormat::None || source.Format() == TPixelFormat::None) return nullptr;
+TRef<TBitmap> ConvertBitmap(const TBitmap& source, TBitmapFormat format) {
+  if (format == TBitmapFormat::None || source.Format() == TBitmapFormat::None) return nullptr;
   auto out = TRef<TBitmap>::Make(source.Width(), source.Height(), format);
-  const int inBpp = BytesPerPixel(source.Format());
-  const int outBpp = BytesPerPixel(format);
+  const int inBpp = BitmapBytesPerPixel(source.Format());
+  const int outBpp = BitmapBytesPerPixel(format);
   for (int y = 0; y < source.Height(); ++y) {
     const uint8_t* in = source.Row(y);
     uint8_t* o = out->Row(y);

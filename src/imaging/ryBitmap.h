@@ -10,23 +10,23 @@
 
 namespace kiv {
 
-enum class TPixelFormat { None, Pf24bit, Pf32bit };
+enum class TBitmapFormat { None, Pf24bit, Pf32bit };
 
 // Pictures larger than this are refused before anything is allocated: sizes come from file headers.
 inline constexpr int kMaxPictureSide = 16384;
 inline constexpr int64_t kMaxPicturePixels = 200'000'000;
 bool PictureSizeAllowed(int64_t width, int64_t height) noexcept;
 
-int BytesPerPixel(TPixelFormat format) noexcept;
+int BitmapBytesPerPixel(TBitmapFormat format) noexcept;
 
 class TBitmap : public TRefObj {
 public:
   // The caller checks the size with PictureSizeAllowed first; pixels start zeroed.
-  TBitmap(int width, int height, TPixelFormat format);
+  TBitmap(int width, int height, TBitmapFormat format);
 
   int Width() const noexcept { return width_; }
   int Height() const noexcept { return height_; }
-  TPixelFormat Format() const noexcept { return format_; }
+  TBitmapFormat Format() const noexcept { return format_; }
   size_t Stride() const noexcept { return stride_; }
   uint8_t* Row(int y) noexcept { return data_.data() + static_cast<size_t>(y) * stride_; }
   const uint8_t* Row(int y) const noexcept { return data_.data() + static_cast<size_t>(y) * stride_; }
@@ -41,12 +41,12 @@ public:
 private:
   int width_;
   int height_;
-  TPixelFormat format_;
+  TBitmapFormat format_;
   size_t stride_;
   std::vector<uint8_t> data_;
 };
 
 // A copy in another pixel format (24 → 32 gives opaque alpha; 32 → 24 drops it); nullptr for None.
-TRef<TBitmap> ConvertBitmap(const TBitmap& source, TPixelFormat format);
+TRef<TBitmap> ConvertBitmap(const TBitmap& source, TBitmapFormat format);
 
 } // namespace kiv

@@ -136,7 +136,7 @@ bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out) {
   out.width = width;
   out.height = height;
 
-  auto canvas = TRef<TBitmap>::Make(width, height, TPixelFormat::Pf32bit); // transparent black
+  auto canvas = TRef<TBitmap>::Make(width, height, TBitmapFormat::Pf32bit); // transparent black
   TFrameControl control;
   std::vector<uint8_t> indices;
   uint8_t introducer;
@@ -170,7 +170,7 @@ bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out) {
     const bool paletteRead = !(imageFlags & 0x80) || ReadPalette(r, 2 << (imageFlags & 7), local, localSize);
     if (fw == 0 || fh == 0) {
       // An empty image still is a frame: the canvas as it stands.
-      out.frames.push_back(ConvertBitmap(*canvas, TPixelFormat::Pf32bit));
+      out.frames.push_back(ConvertBitmap(*canvas, TBitmapFormat::Pf32bit));
       out.delays.push_back(control.delay);
       control = {};
       uint8_t skipCodeSize;
@@ -188,7 +188,7 @@ bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out) {
 
     // Disposal 3 needs the canvas as it was before this frame.
     TRef<TBitmap> before;
-    if (control.disposal == 3) before = ConvertBitmap(*canvas, TPixelFormat::Pf32bit);
+    if (control.disposal == 3) before = ConvertBitmap(*canvas, TBitmapFormat::Pf32bit);
     const bool interlaced = (imageFlags & 0x40) != 0;
     for (size_t i = 0; i < indices.size(); ++i) {
       const int index = indices[i];
@@ -210,7 +210,7 @@ bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out) {
       const int x = left + col, y = top + row;
       if (x < width && y < height) canvas->SetPixel32(x, y, palette[index]);
     }
-    out.frames.push_back(ConvertBitmap(*canvas, TPixelFormat::Pf32bit));
+    out.frames.push_back(ConvertBitmap(*canvas, TBitmapFormat::Pf32bit));
     out.delays.push_back(control.delay);
     if (out.animated && !allFrames) break;
     const int64_t held = static_cast<int64_t>(out.frames.size()) * width * height;
@@ -245,7 +245,7 @@ TRef<TBitmap> GifStrip(const TGifPicture& picture) {
   if (n == 0 || n * picture.width * picture.height > kMaxPicturePixels || n * picture.width > INT32_MAX)
     return nullptr;
   auto strip =
-      TRef<TBitmap>::Make(static_cast<int>(n * picture.width), picture.height, TPixelFormat::Pf32bit);
+      TRef<TBitmap>::Make(static_cast<int>(n * picture.width), picture.height, TBitmapFormat::Pf32bit);
   for (int64_t i = 0; i < n; ++i)
     for (int y = 0; y < picture.height; ++y)
       std::memcpy(strip->Row(y) + i * picture.width * 4, picture.frames[i]->Row(y),

@@ -21,7 +21,7 @@ TImageProgress DefaultImageProgress() {
   return [](double) { return LoadCallBack(); };
 }
 
-TRef<TBitmap> TBitmapStore::GetMipLevel(int level, TPixelFormat format, const TImageProgress& progress,
+TRef<TBitmap> TBitmapStore::GetMipLevel(int level, TBitmapFormat format, const TImageProgress& progress,
                                         int* realLevel) {
   std::lock_guard lock(lock_);
   // Callers may ask for levels the store does not make: give the smallest it has and say so.
@@ -50,8 +50,8 @@ TRef<TBitmap> TBitmapStore::GetMipLevel(int level, TPixelFormat format, const TI
     cache.bitmaps.push_back(bitmap);
     if (Pick(*bitmap, format)) return bitmap;
   }
-  const TPixelFormat wanted = format == TPixelFormat::None ? cache.bitmaps.front()->Format() : format;
-  RY_ASSERT_MSG(wanted != TPixelFormat::None, "ryBitmap.DefBitmapClass Not Assigned");
+  const TBitmapFormat wanted = format == TBitmapFormat::None ? cache.bitmaps.front()->Format() : format;
+  RY_ASSERT_MSG(wanted != TBitmapFormat::None, "ryBitmap.DefBitmapClass Not Assigned");
   TRef<TBitmap> converted = ConvertBitmap(*cache.bitmaps.front(), wanted);
   RY_ASSERT_MSG(converted, "Invalid Combination Of Bitmap Parameters");
   cache.bitmaps.push_back(converted);
@@ -63,7 +63,7 @@ TWrapperBitmapStore::TWrapperBitmapStore(TRef<TBitmap> bitmap, TImageParams para
   params_ = std::move(params);
 }
 
-TRef<TBitmap> TWrapperBitmapStore::DecodeLevel(int, TPixelFormat, const TImageProgress&, int& realLevel) {
+TRef<TBitmap> TWrapperBitmapStore::DecodeLevel(int, TBitmapFormat, const TImageProgress&, int& realLevel) {
   realLevel = 0;
   return bitmap_;
 }

@@ -31,12 +31,12 @@ struct TImageParams {
 
 class TBitmapStore : public TRefObj {
 public:
-  TBitmapStore(int width, int height, TPixelFormat format)
+  TBitmapStore(int width, int height, TBitmapFormat format)
       : width_(width), height_(height), format_(format) {}
 
   int Width() const noexcept { return width_; }
   int Height() const noexcept { return height_; }
-  TPixelFormat Format() const noexcept { return format_; }
+  TBitmapFormat Format() const noexcept { return format_; }
   const TImageParams& Params() const noexcept { return params_; }
   // The highest level this store can make.
   virtual int MaxLevel() const noexcept { return 0; }
@@ -44,16 +44,16 @@ public:
   // The bitmap of a level in a pixel format (None: as decoded). Levels above MaxLevel are clamped; the
   // level given back is in realLevel. nullptr only when the progress callback stopped the decode.
   // Shared: callers copy before changing pixels. Safe from any thread.
-  TRef<TBitmap> GetMipLevel(int level, TPixelFormat format, const TImageProgress& progress = {},
+  TRef<TBitmap> GetMipLevel(int level, TBitmapFormat format, const TImageProgress& progress = {},
                             int* realLevel = nullptr);
 
 protected:
   // Decodes one level (0..MaxLevel); sets realLevel to the level it made. nullptr: stopped or failed.
-  virtual TRef<TBitmap> DecodeLevel(int level, TPixelFormat format, const TImageProgress& progress,
+  virtual TRef<TBitmap> DecodeLevel(int level, TBitmapFormat format, const TImageProgress& progress,
                                     int& realLevel) = 0;
   // Whether a cached bitmap serves a request.
-  virtual bool Pick(const TBitmap& bitmap, TPixelFormat format) const {
-    return format == TPixelFormat::None || bitmap.Format() == format;
+  virtual bool Pick(const TBitmap& bitmap, TBitmapFormat format) const {
+    return format == TBitmapFormat::None || bitmap.Format() == format;
   }
 
   TImageParams params_; // set by the loader before the store is shared
@@ -64,7 +64,7 @@ private:
   };
   int width_;
   int height_;
-  TPixelFormat format_;
+  TBitmapFormat format_;
   std::mutex lock_; // GetMipLevel, whole run: loader and drawing threads may ask at once
   std::vector<TLevelCache> levels_;
 };
@@ -75,7 +75,7 @@ public:
   explicit TWrapperBitmapStore(TRef<TBitmap> bitmap, TImageParams params = {});
 
 protected:
-  TRef<TBitmap> DecodeLevel(int level, TPixelFormat format, const TImageProgress& progress,
+  TRef<TBitmap> DecodeLevel(int level, TBitmapFormat format, const TImageProgress& progress,
                             int& realLevel) override;
 
 private:
@@ -93,7 +93,7 @@ public:
   int Height() const noexcept { return store_->Height(); }
   const TImageParams& Params() const noexcept { return params_; }
 
-  TRef<TBitmap> GetMipLevel(int level, TPixelFormat format, const TImageProgress& progress = {},
+  TRef<TBitmap> GetMipLevel(int level, TBitmapFormat format, const TImageProgress& progress = {},
                             int* realLevel = nullptr) const {
     return store_->GetMipLevel(level, format, progress, realLevel);
   }

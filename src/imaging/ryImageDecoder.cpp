@@ -6,7 +6,7 @@ namespace kiv {
 
 TRef<TCachedBitmap> ToCachedBitmap(const TBitmap& bitmap) {
   std::vector<uint32_t> pixels(static_cast<size_t>(bitmap.Width()) * bitmap.Height());
-  const bool alpha = bitmap.Format() == TPixelFormat::Pf32bit;
+  const bool alpha = bitmap.Format() == TBitmapFormat::Pf32bit;
   size_t i = 0;
   for (int y = 0; y < bitmap.Height(); ++y) {
     const uint8_t* p = bitmap.Row(y);
@@ -28,7 +28,7 @@ TRef<TCachedBitmap> DecodeCachedImage(TStream& stream, const TImageDecodeRequest
   if (!image) return nullptr;
   const int level =
       request.width > 0 && request.height > 0 ? image->MipLevelFor(request.width, request.height) : 0;
-  TRef<TBitmap> bitmap = image->GetMipLevel(level, TPixelFormat::None);
+  TRef<TBitmap> bitmap = image->GetMipLevel(level, TBitmapFormat::None);
   return bitmap ? ToCachedBitmap(*bitmap) : nullptr;
 }
 

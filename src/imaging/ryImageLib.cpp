@@ -82,7 +82,7 @@ TRef<TBitmap> ReadPng(std::span<const uint8_t> file) {
   if (!ReadHeader(p, &src, width, height, channels)) return nullptr;
   if (!PictureSizeAllowed(width, height) || (channels != 3 && channels != 4)) return nullptr;
   auto bitmap = TRef<TBitmap>::Make(static_cast<int>(width), static_cast<int>(height),
-                                    channels == 4 ? TPixelFormat::Pf32bit : TPixelFormat::Pf24bit);
+                                    channels == 4 ? TBitmapFormat::Pf32bit : TBitmapFormat::Pf24bit);
   std::vector<png_bytep> rows(height);
   for (png_uint_32 y = 0; y < height; ++y)
     rows[y] = bitmap->Row(static_cast<int>(y));

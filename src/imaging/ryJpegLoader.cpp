@@ -119,7 +119,7 @@ TRef<TBitmap> DecodeJpeg(std::span<const uint8_t> file, int level, const TImageP
   const int width = static_cast<int>(d.cinfo.output_width);
   const int height = static_cast<int>(d.cinfo.output_height);
   const int components = d.cinfo.output_components;
-  auto bitmap = TRef<TBitmap>::Make(width, height, TPixelFormat::Pf24bit);
+  auto bitmap = TRef<TBitmap>::Make(width, height, TBitmapFormat::Pf24bit);
   std::vector<uint8_t> line(static_cast<size_t>(width) * components);
   int y = 0;
   for (; y < height; ++y) {
@@ -137,9 +137,9 @@ TRef<TBitmap> DecodeJpeg(std::span<const uint8_t> file, int level, const TImageP
 }
 
 TJpegBitmapStore::TJpegBitmapStore(int width, int height, std::vector<uint8_t> file)
-    : TBitmapStore(width, height, TPixelFormat::Pf24bit), file_(std::move(file)) {}
+    : TBitmapStore(width, height, TBitmapFormat::Pf24bit), file_(std::move(file)) {}
 
-TRef<TBitmap> TJpegBitmapStore::DecodeLevel(int level, TPixelFormat, const TImageProgress& progress,
+TRef<TBitmap> TJpegBitmapStore::DecodeLevel(int level, TBitmapFormat, const TImageProgress& progress,
                                             int& realLevel) {
   realLevel = level;
   TRef<TBitmap> bitmap = DecodeJpeg(file_, level, progress);
@@ -147,7 +147,7 @@ TRef<TBitmap> TJpegBitmapStore::DecodeLevel(int level, TPixelFormat, const TImag
     // The header was good when the store was made; data that fails before the first row still shows as
     // a grey picture of the right size rather than nothing.
     const int w = (Width() + (1 << level) - 1) >> level, h = (Height() + (1 << level) - 1) >> level;
-    bitmap = TRef<TBitmap>::Make(w, h, TPixelFormat::Pf24bit);
+    bitmap = TRef<TBitmap>::Make(w, h, TBitmapFormat::Pf24bit);
     std::fill(bitmap->Data().begin(), bitmap->Data().end(), uint8_t{128});
   }
   return bitmap;

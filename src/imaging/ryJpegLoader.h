@@ -12,7 +12,7 @@ public:
   int MaxLevel() const noexcept override { return 3; }
 
 protected:
-  TRef<TBitmap> DecodeLevel(int level, TPixelFormat format, const TImageProgress& progress,
+  TRef<TBitmap> DecodeLevel(int level, TBitmapFormat format, const TImageProgress& progress,
                             int& realLevel) override;
 
 private:

@@ -69,7 +69,7 @@ uint32_t TintColor(uint32_t argb, int hue, int saturation, int lightness) {
 }
 
 void TintPicture(TBitmap& picture, int hue, int saturation, int lightness) {
-  if ((hue == 0 && saturation == 0 && lightness == 0) || picture.Format() != TPixelFormat::Pf32bit) return;
+  if ((hue == 0 && saturation == 0 && lightness == 0) || picture.Format() != TBitmapFormat::Pf32bit) return;
   for (int y = 0; y < picture.Height(); ++y) {
     for (int x = 0; x < picture.Width(); ++x)
       picture.SetPixel32(x, y, TintColor(picture.Pixel32(x, y), hue, saturation, lightness));
@@ -78,7 +78,7 @@ void TintPicture(TBitmap& picture, int hue, int saturation, int lightness) {
 }
 
 void GreyPicture(TBitmap& picture) {
-  if (picture.Format() != TPixelFormat::Pf32bit) return;
+  if (picture.Format() != TBitmapFormat::Pf32bit) return;
   for (int y = 0; y < picture.Height(); ++y) {
     uint8_t* p = picture.Row(y);
     for (int x = 0; x < picture.Width(); ++x, p += 4)
@@ -87,7 +87,7 @@ void GreyPicture(TBitmap& picture) {
 }
 
 void DisabledPicture(TBitmap& picture) {
-  if (picture.Format() != TPixelFormat::Pf32bit) return;
+  if (picture.Format() != TBitmapFormat::Pf32bit) return;
   GreyPicture(picture);
   for (int y = 0; y < picture.Height(); ++y) {
     uint8_t* p = picture.Row(y);

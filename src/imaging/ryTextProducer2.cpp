@@ -146,7 +146,7 @@ TOwned<TImage> TTextProducer::Produce(uint32_t color, uint32_t color2, bool stri
     if (progress_ && !progress_(double(i + 1) / std::max(lines, 1))) return nullptr;
   }
 
-  auto bitmap = TRef<TBitmap>::Make(w, h, TPixelFormat::Pf32bit);
+  auto bitmap = TRef<TBitmap>::Make(w, h, TBitmapFormat::Pf32bit);
   auto rgb = [](uint32_t ref) { return ((ref & 0xFF) << 16) | (ref & 0xFF00) | ((ref >> 16) & 0xFF); };
   const uint32_t c1 = rgb(color), c2 = rgb(color2);
   const bool recolour = (color & 0xFFFFFF) != (color2 & 0xFFFFFF);

@@ -116,8 +116,8 @@ TEST(PackedImage, DecodesItsBmpAs32Bit) {
   TMemoryStream stream(MakeGfx(kFields, Deflate(bmp)));
   TOwned<TImage> image = LoadImage(stream, u"a.png"); // packed images named .png go to this loader first
   ASSERT_TRUE(image);
-  TRef<TBitmap> b = image->GetMipLevel(0, TPixelFormat::None);
-  EXPECT_EQ(b->Format(), TPixelFormat::Pf32bit);
+  TRef<TBitmap> b = image->GetMipLevel(0, TBitmapFormat::None);
+  EXPECT_EQ(b->Format(), TBitmapFormat::Pf32bit);
   EXPECT_EQ(b->Pixel32(0, 0), 0x80030201u);
   EXPECT_EQ(b->Pixel32(1, 0), 0xFF060504u);
 }
@@ -128,7 +128,7 @@ TEST(PackedImage, DamagedPayloadGivesTheFillColour) {
   TMemoryStream stream(MakeGfx(kFields, payload));
   TOwned<TImage> image = LoadImage(stream, u"a.rygfx");
   ASSERT_TRUE(image);
-  TRef<TBitmap> b = image->GetMipLevel(0, TPixelFormat::None);
+  TRef<TBitmap> b = image->GetMipLevel(0, TBitmapFormat::None);
   ASSERT_EQ(b->Width(), 2);
   EXPECT_EQ(b->Pixel32(1, 0), kGfxFailedFill);
 }
@@ -138,7 +138,7 @@ TEST(PackedImage, InflationStopsAtWhatTheDeclaredSizeCanHold) {
   TMemoryStream stream(MakeGfx(kFields, Deflate(std::vector<uint8_t>(8 << 20, 0))));
   TOwned<TImage> image = LoadImage(stream, u"a.rygfx");
   ASSERT_TRUE(image);
-  EXPECT_EQ(image->GetMipLevel(0, TPixelFormat::None)->Pixel32(0, 0), kGfxFailedFill);
+  EXPECT_EQ(image->GetMipLevel(0, TBitmapFormat::None)->Pixel32(0, 0), kGfxFailedFill);
 }
 
 TEST(PackedImage, BrokenHeadersDecline) {
@@ -162,7 +162,7 @@ TEST(PackedImage, BrokenHeadersDecline) {
 }
 
 uint32_t Tint(uint32_t c, int h, int s, int l) {
-  TBitmap b(1, 1, TPixelFormat::Pf32bit);
+  TBitmap b(1, 1, TBitmapFormat::Pf32bit);
   b.SetPixel32(0, 0, c);
   TintPicture(b, h, s, l);
   return b.Pixel32(0, 0);
@@ -181,20 +181,20 @@ TEST(PictureOps, TintTurnsHueSaturationAndLightness) {
 }
 
 TEST(PictureOps, GreyAndDisabled) {
-  TBitmap b(2, 1, TPixelFormat::Pf32bit);
+  TBitmap b(2, 1, TBitmapFormat::Pf32bit);
   b.SetPixel32(0, 0, 0xFFFFFFFF);
   b.SetPixel32(1, 0, 0xC8102030);
   DisabledPicture(b);
   EXPECT_EQ(b.Pixel32(0, 0), 0x3FFFFFFFu);
   EXPECT_EQ(b.Pixel32(1, 0), 0x32202020u);
-  TBitmap rgb(1, 1, TPixelFormat::Pf24bit);
+  TBitmap rgb(1, 1, TBitmapFormat::Pf24bit);
   rgb.Row(0)[0] = 9;
   GreyPicture(rgb); // other formats are left as they are
   EXPECT_EQ(rgb.Row(0)[0], 9);
 }
 
 TEST(PictureOps, TintStopsWhenTheLoadCallBackRefuses) {
-  TBitmap b(1, 3, TPixelFormat::Pf32bit);
+  TBitmap b(1, 3, TBitmapFormat::Pf32bit);
   b.Fill32(0xFFFE0000);
   SetLoadCallBackMode(kLoadStop);
   TintPicture(b, 180, 0, 0);

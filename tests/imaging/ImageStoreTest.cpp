@@ -40,16 +40,16 @@ TEST(NormalizeExtension, StarsDotsAndControlCharacters) {
 // A store that counts its decodes and can make levels up to 2.
 class TCountingStore : public TBitmapStore {
 public:
-  TCountingStore() : TBitmapStore(64, 32, TPixelFormat::Pf24bit) {}
+  TCountingStore() : TBitmapStore(64, 32, TBitmapFormat::Pf24bit) {}
   int MaxLevel() const noexcept override { return 2; }
   std::atomic<int> decodes{0};
   int giveLevel = -1; // -1: the level asked
 
 protected:
-  TRef<TBitmap> DecodeLevel(int level, TPixelFormat, const TImageProgress&, int& realLevel) override {
+  TRef<TBitmap> DecodeLevel(int level, TBitmapFormat, const TImageProgress&, int& realLevel) override {
     ++decodes;
     realLevel = giveLevel < 0 ? level : giveLevel;
-    auto b = TRef<TBitmap>::Make(8 >> level, 4 >> level, TPixelFormat::Pf24bit);
+    auto b = TRef<TBitmap>::Make(8 >> level, 4 >> level, TBitmapFormat::Pf24bit);
     std::fill(b->Data().begin(), b->Data().end(), uint8_t(10 + level));
     return b;
   }
@@ -57,21 +57,21 @@ protected:
 
 TEST(BitmapStore, DecodesEachLevelOnceAndCachesConversions) {
   auto store = TRef<TCountingStore>::Make();
-  TRef<TBitmap> a = store->GetMipLevel(1, TPixelFormat::None);
-  TRef<TBitmap> b = store->GetMipLevel(1, TPixelFormat::Pf24bit);
+  TRef<TBitmap> a = store->GetMipLevel(1, TBitmapFormat::None);
+  TRef<TBitmap> b = store->GetMipLevel(1, TBitmapFormat::Pf24bit);
   EXPECT_EQ(a.get(), b.get());
-  TRef<TBitmap> c = store->GetMipLevel(1, TPixelFormat::Pf32bit);
+  TRef<TBitmap> c = store->GetMipLevel(1, TBitmapFormat::Pf32bit);
   ASSERT_TRUE(c);
-  EXPECT_EQ(c->Format(), TPixelFormat::Pf32bit);
+  EXPECT_EQ(c->Format(), TBitmapFormat::Pf32bit);
   EXPECT_EQ(c->Pixel32(0, 0), 0xFF0B0B0Bu);
-  EXPECT_EQ(store->GetMipLevel(1, TPixelFormat::Pf32bit).get(), c.get());
+  EXPECT_EQ(store->GetMipLevel(1, TBitmapFormat::Pf32bit).get(), c.get());
   EXPECT_EQ(store->decodes, 1);
 }
 
 TEST(BitmapStore, LevelsBeyondTheStoreAreClampedAndReported) {
   auto store = TRef<TCountingStore>::Make();
   int real = -1;
-  TRef<TBitmap> b = store->GetMipLevel(7, TPixelFormat::None, {}, &real);
+  TRef<TBitmap> b = store->GetMipLevel(7, TBitmapFormat::None, {}, &real);
   EXPECT_EQ(real, 2);
   EXPECT_EQ(b->Width(), 2);
   TImage image(store);
@@ -81,14 +81,14 @@ TEST(BitmapStore, LevelsBeyondTheStoreAreClampedAndReported) {
 TEST(BitmapStore, DecoderGivingAnotherLevelIsAnAssertion) {
   auto store = TRef<TCountingStore>::Make();
   store->giveLevel = 0;
-  EXPECT_THROW(store->GetMipLevel(1, TPixelFormat::None), EAssertion);
+  EXPECT_THROW(store->GetMipLevel(1, TBitmapFormat::None), EAssertion);
 }
 
 TEST(BitmapStore, ConcurrentRequestsDecodeOnce) {
   auto store = TRef<TCountingStore>::Make();
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i)
-    threads.emplace_back([&] { store->GetMipLevel(0, TPixelFormat::Pf32bit); });
+    threads.emplace_back([&] { store->GetMipLevel(0, TBitmapFormat::Pf32bit); });
   for (auto& t : threads)
     t.join();
   EXPECT_EQ(store->decodes, 1);
@@ -121,7 +121,7 @@ TEST(LoadImage, PngNamedBmpGoesToThePngLoaderWhenThereIsOne) {
   TMemoryStream stream(TinyPng());
   TOwned<TImage> image = LoadImage(stream, u"picture.bmp");
   ASSERT_TRUE(image);
-  EXPECT_EQ(image->GetMipLevel(0, TPixelFormat::Pf32bit)->Pixel32(0, 0), 0xFFFF0000u);
+  EXPECT_EQ(image->GetMipLevel(0, TBitmapFormat::Pf32bit)->Pixel32(0, 0), 0xFFFF0000u);
 
   TLoaderRegistry noPng;
   RegisterBuiltinLoaders(noPng);

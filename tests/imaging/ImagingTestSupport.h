@@ -54,7 +54,7 @@ inline bool HaveTool(const std::string& name) {
 
 // 32-bit pixels of a bitmap as B, G, R, A bytes, rows packed.
 inline std::vector<uint8_t> Bgra(const TBitmap& bitmap) {
-  TRef<TBitmap> b = ConvertBitmap(bitmap, TPixelFormat::Pf32bit);
+  TRef<TBitmap> b = ConvertBitmap(bitmap, TBitmapFormat::Pf32bit);
   return b->Data();
 }
 

@@ -86,11 +86,11 @@ TEST(RealJpeg, LevelsComeFromTheStoreAtTheirSizes) {
   ASSERT_TRUE(image);
   for (int level = 0; level <= 5; ++level) {
     int real = -1;
-    TRef<TBitmap> b = image->GetMipLevel(level, TPixelFormat::None, {}, &real);
+    TRef<TBitmap> b = image->GetMipLevel(level, TBitmapFormat::None, {}, &real);
     ASSERT_TRUE(b);
     EXPECT_EQ(real, std::min(level, 3));
     EXPECT_EQ(b->Width(), (image->Width() + (1 << real) - 1) >> real);
-    EXPECT_EQ(b->Format(), TPixelFormat::Pf24bit);
+    EXPECT_EQ(b->Format(), TBitmapFormat::Pf24bit);
   }
 }
 
@@ -102,7 +102,7 @@ TEST(RealJpeg, DamagedAndUnsupportedFilesFailCleanly) {
   for (const char* name : {"go-stdlib/video-001.progressive.truncated.jpeg", "misc/premature-end.jpg"}) {
     TOwned<TImage> image = LoadImageFile(MediaDir() + "/images/jpeg/" + name);
     ASSERT_TRUE(image) << name;
-    TRef<TBitmap> b = image->GetMipLevel(0, TPixelFormat::Pf32bit);
+    TRef<TBitmap> b = image->GetMipLevel(0, TBitmapFormat::Pf32bit);
     ASSERT_TRUE(b) << name;
     EXPECT_EQ(b->Width(), image->Width());
   }
@@ -137,7 +137,7 @@ void CompareWithFfmpeg(const std::vector<std::string>& files, const std::vector<
       continue;
     }
     ASSERT_TRUE(image) << path;
-    TRef<TBitmap> b = image->GetMipLevel(0, TPixelFormat::Pf32bit);
+    TRef<TBitmap> b = image->GetMipLevel(0, TBitmapFormat::Pf32bit);
     const std::vector<uint8_t> ref = FfmpegBgra(path);
     ASSERT_EQ(ref.size(), b->Data().size()) << path;
     // Two places where ffmpeg is not the reference: it reduces 16-bit samples through swscale (neither

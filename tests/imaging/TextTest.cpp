@@ -153,7 +153,7 @@ TEST_F(CachedTextTest, SquaresFillTheirPixelsExactly) {
   double ox = 0, oy = 0;
   TOwned<TImage> image = producer.Produce(0x0000FF, 0x0000FF, false, false, 1.0, &ox, &oy);
   ASSERT_TRUE(image);
-  TRef<TBitmap> b = image->GetMipLevel(0, TPixelFormat::None);
+  TRef<TBitmap> b = image->GetMipLevel(0, TBitmapFormat::None);
   EXPECT_EQ(b->Width(), 32 + 2);
   EXPECT_EQ(b->Height(), 15 + 2); // line spacing 0, one line: exactly one line high plus the margin
   EXPECT_EQ(ox, 1);
@@ -174,7 +174,7 @@ TEST_F(CachedTextTest, MissingGlyphCacheKeepsTheGlyphsPlace) {
   producer.SetLineSpacing(100);
   TOwned<TImage> image = producer.Produce(0xFFFFFF, 0x000000, false, false, 1.0);
   ASSERT_TRUE(image);
-  TRef<TBitmap> b = image->GetMipLevel(0, TPixelFormat::None);
+  TRef<TBitmap> b = image->GetMipLevel(0, TBitmapFormat::None);
   ASSERT_EQ(b->Width(), 34);
   EXPECT_EQ(b->Pixel32(5, 8) >> 24, 0u);     // the missing glyph draws nothing...
   EXPECT_EQ(b->Pixel32(25, 8), 0xFFFFFFFFu); // ...and the next stays at its pen position
@@ -192,7 +192,7 @@ TEST_F(CachedTextTest, UnderlineAndAlignment) {
   producer.SetAlignment(TTextAlign::Right);
   TOwned<TImage> image = producer.Produce(0xFFFFFF, 0xFFFFFF, false, true, 1.0);
   ASSERT_TRUE(image);
-  TRef<TBitmap> b = image->GetMipLevel(0, TPixelFormat::None);
+  TRef<TBitmap> b = image->GetMipLevel(0, TBitmapFormat::None);
   // The second line (one square, 12 wide) is pushed right to end where the first line ends.
   EXPECT_EQ(producer.LineRects()[1].right, producer.LineRects()[0].right);
   EXPECT_EQ(b->Pixel32(30, 13 + 15 - 5) >> 24, 255u); // inside the right-aligned square
@@ -221,7 +221,7 @@ void ExpectMatchesGolden(const TBitmap& actual, const std::string& name) {
   }
   TRef<TBitmap> golden = ReadPng(test::FileBytes(path));
   ASSERT_TRUE(golden) << "no golden picture " << path << " (KIV_UPDATE_GOLDENS=1 writes it)";
-  TRef<TBitmap> g = ConvertBitmap(*golden, TPixelFormat::Pf32bit);
+  TRef<TBitmap> g = ConvertBitmap(*golden, TBitmapFormat::Pf32bit);
   ASSERT_EQ(g->Width(), actual.Width());
   ASSERT_EQ(g->Height(), actual.Height());
   int worst = 0;
@@ -252,7 +252,7 @@ TEST_F(InstalledFontTest, TwoLinesCentredMatchTheGolden) {
   producer.SetLineSpacing(50);
   TOwned<TImage> image = producer.Produce(0x2080FF, 0x2080FF, false, true, 24.0 / 2048);
   ASSERT_TRUE(image);
-  ExpectMatchesGolden(*image->GetMipLevel(0, TPixelFormat::None), "text_two_lines_centred");
+  ExpectMatchesGolden(*image->GetMipLevel(0, TBitmapFormat::None), "text_two_lines_centred");
 }
 
 TEST_F(InstalledFontTest, MissingCharactersKeepTheirPlace) {
@@ -267,7 +267,7 @@ TEST_F(InstalledFontTest, MissingCharactersKeepTheirPlace) {
   producer.SetText(with.get(), false);
   TOwned<TImage> image = producer.Produce(0xFFFFFF, 0xFFFFFF, false, false, 32.0 / 2048);
   ASSERT_TRUE(image);
-  ExpectMatchesGolden(*image->GetMipLevel(0, TPixelFormat::None), "text_missing_glyph");
+  ExpectMatchesGolden(*image->GetMipLevel(0, TBitmapFormat::None), "text_missing_glyph");
 }
 
 TEST_F(InstalledFontTest, MetricsComeFromTheFontTables) {

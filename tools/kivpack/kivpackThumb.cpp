@@ -52,7 +52,7 @@ bool WriteRows(TPngWrite& w, int width, int height, png_bytepp rows) {
 }
 
 bool WriteRgbaPng(const std::string& path, const TBitmap& bitmap) {
-  TRef<TBitmap> bgra = ConvertBitmap(bitmap, TPixelFormat::Pf32bit);
+  TRef<TBitmap> bgra = ConvertBitmap(bitmap, TBitmapFormat::Pf32bit);
   TPngWrite w;
   w.file = std::fopen(path.c_str(), "wb");
   if (!w.file) return false;
@@ -118,7 +118,7 @@ int RunThumb(const TArgs& args) {
   TRef<TBitmap> bitmap;
   int realLevel = level;
   try {
-    if (image) bitmap = image->GetMipLevel(level, TPixelFormat::Pf32bit, {}, &realLevel);
+    if (image) bitmap = image->GetMipLevel(level, TBitmapFormat::Pf32bit, {}, &realLevel);
   } catch (const std::exception&) {
   }
   if (!bitmap) {
