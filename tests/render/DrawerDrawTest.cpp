@@ -327,6 +327,74 @@ TEST_F(DrawerTest, VideoFormsFilledByTheProcessor) {
   EXPECT_THROW(rig->drawer->DrawItem(root), EAssertion);
 }
 
+TEST_F(DrawerTest, VideoKeyingAndDeinterlacing) {
+  Make(32, 32);
+  if (rig->drawer->ShaderLevel() == 0) GTEST_SKIP() << "no shaders";
+  auto* video = rig->drawer->CreateVideoImage(16, 16, false, false);
+  const uint8_t fills[3] = {180, 60, 200}; // a saturated red-orange
+  for (int plane = 0; plane < 3; ++plane) {
+    TDevBitmap* bits = video->GetPlane(plane);
+    ASSERT_NE(bits, nullptr);
+    const TSize size = video->PlaneSize(plane);
+    for (int y = 0; y < size.height; ++y)
+      std::fill_n(bits->ScanLine(y), size.width, fills[plane]);
+    ASSERT_TRUE(video->PutPlane(plane, bits));
+  }
+  video->Done();
+  struct TCase {
+    float tolerance, keyU, keyV;
+    uint8_t deinterlace;
+    bool visible;
+  } cases[] = {
+      {0, 0, 0, 0, true},                        // plain
+      {0, 0, 0, 1, true},                        // deinterlaced, same field offsets
+      {0, 0, 0, 2, true},                        // deinterlaced, shifted fields
+      {0.1f, 60 / 255.f, 200 / 255.f, 0, false}, // keyed out
+      {0.1f, 60 / 255.f, 200 / 255.f, 2, false}, // keyed out while deinterlacing
+      {0.1f, 200 / 255.f, 200 / 255.f, 0, true}, // another key leaves it
+  };
+  const TDevBitmap reference = rig->Frame([&](TDeviceDrawer& d) {
+    d.DrawVideo(*video, {0, 0, 0}, {}, kX, kY, {0, 0});
+  });
+  for (const TCase& c : cases) {
+    TVideoParams params;
+    params.chromaTolerance = c.tolerance;
+    params.keyU = c.keyU;
+    params.keyV = c.keyV;
+    params.deinterlace = c.deinterlace;
+    const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) {
+      d.DrawVideo(*video, {0, 0, 0}, params, kX, kY, {0, 0});
+    });
+    const uint32_t expected = c.visible ? reference.Pixel32(8, 8) : 0xFF000000u;
+    EXPECT_LE(ChannelDistance(shot.Pixel32(8, 8), expected), 2)
+        << c.tolerance << " " << int(c.deinterlace) << std::hex << " got " << shot.Pixel32(8, 8);
+  }
+  EXPECT_GT(Channel(reference.Pixel32(8, 8), 16), 200);
+  rig->drawer->FreeVideoImage(video);
+}
+
+TEST_F(DrawerTest, UpdateRectangleOutsideAndOffset) {
+  Make(64, 64);
+  rig->drawer->SetUpdateRect({8, 8, 56, 56});
+  TBoxParams box;
+  box.color1 = 0xFF00FF00;
+  box.width = box.height = 4;
+  const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) {
+    d.FillOutside(0x000000FF); // made opaque
+    d.SetOffset({10, 20});
+    EXPECT_TRUE(d.offsetSet);
+    d.DrawBox({20, 20, 0}, {0, 0}, box, kX, kY);
+    EXPECT_FALSE(d.SetOffset({0, 0}));
+  });
+  EXPECT_EQ(shot.Pixel32(2, 30), 0xFF0000FFu);  // left band
+  EXPECT_EQ(shot.Pixel32(60, 30), 0xFF0000FFu); // right band
+  EXPECT_EQ(shot.Pixel32(30, 2), 0xFF0000FFu);  // above
+  EXPECT_EQ(shot.Pixel32(30, 60), 0xFF0000FFu); // below
+  EXPECT_EQ(shot.Pixel32(30, 30), 0xFF000000u); // the update rectangle is left to the items
+  EXPECT_EQ(shot.Pixel32(31, 41), 0xFF00FF00u); // the box, moved by the offset
+  EXPECT_EQ(shot.Pixel32(21, 21), 0xFF000000u);
+}
+
 TEST_F(DrawerTest, MaskedFastPathEqualsGeneralPath) {
   Make(80, 60);
   TMemoryImage& content = rig->Image(80, 60, Noise);
