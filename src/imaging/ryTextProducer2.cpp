@@ -172,3 +172,33 @@ TOwned<TImage> TTextProducer::Produce(uint32_t color, uint32_t color2, bool stri
 }
 
 } // namespace kiv
+
+namespace kiv {
+
+TOwned<TImage> MakeErrorPicture(const std::vector<std::u16string>& lines, double pixelsPerLine) {
+  TOwned<TSimpleVectorText> text = MakeVectorText(u"Arial", lines);
+  if (!text) return nullptr;
+  const double height = text->Metrics().ascent + text->Metrics().descent;
+  if (!(height > 0)) return nullptr;
+  TTextProducer producer;
+  producer.SetText(text.get(), false);
+  producer.SetLineSpacing(20);
+  TOwned<TImage> image = producer.Produce(0xFFFFFF, 0xFFFFFF, false, false, pixelsPerLine / height);
+  if (!image) return nullptr;
+  // Put the text on an opaque box so that it reads on any slide.
+  TRef<TBitmap> glyphs = image->GetMipLevel(0, TBitmapFormat::Pf32bit);
+  const int margin = static_cast<int>(pixelsPerLine / 2);
+  const int64_t w = int64_t{glyphs->Width()} + 2 * margin, h = int64_t{glyphs->Height()} + 2 * margin;
+  if (!PictureSizeAllowed(w, h)) return nullptr;
+  auto box = TRef<TBitmap>::Make(static_cast<int>(w), static_cast<int>(h), TBitmapFormat::Pf32bit);
+  box->Fill32(0xFF404040);
+  for (int y = 0; y < glyphs->Height(); ++y)
+    for (int x = 0; x < glyphs->Width(); ++x) {
+      const uint32_t a = glyphs->Pixel32(x, y) >> 24;
+      const uint32_t v = (0x40 * (255 - a) + 0xFF * a + 127) / 255;
+      box->SetPixel32(x + margin, y + margin, 0xFF000000u | v << 16 | v << 8 | v);
+    }
+  return MakeOwned<TImage>(TRef<TBitmapStore>::Adopt(new TWrapperBitmapStore(std::move(box))));
+}
+
+} // namespace kiv

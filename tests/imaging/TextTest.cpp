@@ -5,6 +5,7 @@
 #include "ryFTTextVectorizer.h"
 #include "ryGlyphCache.h"
 #include "ryImageLib.h"
+#include "ryKivImageCache.h"
 #include "ryTextProducer2.h"
 
 #include <cstring>
@@ -285,6 +286,22 @@ TEST_F(InstalledFontTest, MetricsComeFromTheFontTables) {
   ASSERT_FALSE(path.points.empty());
   for (const TGlyphPoint& p : path.points)
     EXPECT_LE(p.y, 0.f); // 'H' stands on the baseline, y down
+}
+
+} // namespace
+} // namespace kiv
+
+namespace kiv {
+namespace {
+
+TEST(ErrorPicture, ShowsItsLinesOnAnOpaqueBox) {
+  SetFontFile(u"Arial", test::MediaDir() + "/fonts/liberation2/LiberationSans-Regular.ttf");
+  if (!test::HaveMedia()) GTEST_SKIP() << "shared media not found; set KIV_MEDIA_DIR to the media folder";
+  TOwned<TImage> image = MakeErrorPicture(ErrorPictureLines(TMediaKind::Image, false, u"C:\\Show\\a.jpg"));
+  ASSERT_TRUE(image);
+  TRef<TBitmap> b = image->GetMipLevel(0, TBitmapFormat::None);
+  EXPECT_GT(b->Width(), b->Height());
+  ExpectMatchesGolden(*b, "error_picture");
 }
 
 } // namespace
