@@ -38,7 +38,7 @@ std::unique_ptr<TWinVideoSource> OpenClip(benchmark::State& state) {
     state.SkipWithError("ffmpeg could not make the clip");
     return nullptr;
   }
-  auto source = OpenVideoSource(new TFileStream(Clip720(), TFileMode::OpenRead), true, Clip720());
+  auto source = MakeWinVideoSource(new TFileStream(Clip720(), TFileMode::OpenRead), true, Clip720());
   if (!source) state.SkipWithError("libkivffmpeg.so not available");
   return source;
 }

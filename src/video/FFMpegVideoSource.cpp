@@ -181,7 +181,7 @@ bool TWinVideoSource::GetFrame24(int64_t n, TRGBImage& image) {
   return true;
 }
 
-std::unique_ptr<TWinVideoSource> OpenVideoSource(TStream* stream, bool ownsStream,
+std::unique_ptr<TWinVideoSource> MakeWinVideoSource(TStream* stream, bool ownsStream,
                                                  const std::string& fileName) {
   auto source = std::make_unique<TWinVideoSource>(stream, ownsStream, fileName);
   if (!source->IsOpen() || source->Media()->videoStream < 0) return nullptr;

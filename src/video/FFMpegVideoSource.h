@@ -75,7 +75,7 @@ private:
 };
 
 // A frame source for the stream, or nullptr when the library is missing or cannot open it.
-std::unique_ptr<TWinVideoSource> OpenVideoSource(TStream* stream, bool ownsStream,
+std::unique_ptr<TWinVideoSource> MakeWinVideoSource(TStream* stream, bool ownsStream,
                                                  const std::string& fileName);
 
 } // namespace kiv

@@ -168,7 +168,7 @@ TEST_F(LibraryLoading, MissingLibraryMeansNoVideo) {
   EXPECT_THROW(TFFMpegDll::Acquire(), EFFMpegDllError);
   EXPECT_EQ(TFFMpegDll::TryAcquire(), nullptr);
   TMemoryStream stream(std::vector<uint8_t>(100, 0));
-  EXPECT_EQ(OpenVideoSource(&stream, false, "clip.mp4"), nullptr);
+  EXPECT_EQ(MakeWinVideoSource(&stream, false, "clip.mp4"), nullptr);
 }
 
 TEST_F(LibraryLoading, LibraryWithoutTheFunctionsIsRefused) {

@@ -3,6 +3,7 @@
 
 #include "FFMpegVideoSource.h"
 #include "MediaTestSupport.h"
+#include "ryVideoSource.h"
 
 #include <gtest/gtest.h>
 
@@ -134,7 +135,7 @@ TEST_P(FramesByNumber, MatchFfmpegForwardAndBackward) {
   ASSERT_TRUE(std::filesystem::exists(path)) << path;
   if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
 
-  auto source = OpenVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+  auto source = MakeWinVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
   ASSERT_NE(source, nullptr) << path;
   TReference ref;
   ASSERT_TRUE(DecodeReference(path, source->width, source->height, ref)) << path;
@@ -183,7 +184,7 @@ TEST(VideoSource, TallStreamIsCroppedTo1080Lines) {
   if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
   const std::string path = ClipPath({"1088", "gen:1088"});
   ASSERT_FALSE(path.empty());
-  auto source = OpenVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+  auto source = MakeWinVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
   ASSERT_NE(source, nullptr);
   EXPECT_EQ(source->width, 1920);
   EXPECT_EQ(source->height, 1080);
@@ -214,7 +215,7 @@ TEST(VideoSource, DescribesClipsLikeFfprobe) {
                          TCase{"video/test.webm", 320, 240, 2500.0 / 83, "OTHER", 182}}) {
     SCOPED_TRACE(c.file);
     const std::string path = MediaPath(c.file);
-    auto source = OpenVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+    auto source = MakeWinVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
     ASSERT_NE(source, nullptr);
     EXPECT_EQ(source->width, c.width);
     EXPECT_EQ(source->height, c.height);
@@ -229,7 +230,7 @@ TEST(VideoSource, LumaOnlyAndGreyRequestsFillTheirPlane) {
   if (!HaveMedia()) GTEST_SKIP() << "no media folder at " << MediaDir();
   if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
   const std::string path = MediaPath("generated/clip_h264_aac.mp4");
-  auto source = OpenVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+  auto source = MakeWinVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
   ASSERT_NE(source, nullptr);
   auto fullRef = TRef<TMemoryYUVImage>::Make(source->width, source->height, 0u);
   auto lumaRef = TRef<TMemoryYUVImage>::Make(source->width, source->height, unsigned(kYUVLumaOnly));
@@ -261,8 +262,8 @@ TEST(VideoSource, AudioOnlyFileOpensMediaButGivesNoFrames) {
   EXPECT_EQ(media->audioStreamCount, 1);
   EXPECT_EQ(media->frameCount, 0);
   dll->CloseMedia(media);
-  EXPECT_EQ(OpenVideoSource(new TFileStream(MediaPath("audio/lena/lena.ogg"), TFileMode::OpenRead), true,
-                            "lena.ogg"),
+  EXPECT_EQ(MakeWinVideoSource(new TFileStream(MediaPath("audio/lena/lena.ogg"), TFileMode::OpenRead), true,
+                               "lena.ogg"),
             nullptr);
 }
 
@@ -290,6 +291,33 @@ TEST(VideoAudio, DecodesWholeTrackInPiecesNoLargerThanTheBuffer) {
   EXPECT_NEAR(double(pts) * media->audioTimeBaseNum / media->audioTimeBaseDen, 5.0, 0.2);
   dll->CloseAudio(media);
   dll->CloseMedia(media);
+}
+
+} // namespace
+
+namespace {
+
+TEST(VideoSourceCache, KeepsParametersOncePerFileAndDate) {
+  if (!HaveMedia()) GTEST_SKIP() << "no media folder at " << MediaDir();
+  if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
+  const std::string path = MediaPath("video/test.webm");
+  const int before = VideoParamsCount();
+  for (int i = 0; i < 2; ++i) {
+    auto source = OpenVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+    ASSERT_NE(source, nullptr);
+  }
+  const std::string key = VideoParamsKey(path);
+  ASSERT_FALSE(key.empty());
+  EXPECT_EQ(key.substr(0, path.size() + 1), path + ":");
+  EXPECT_EQ(key.size(), path.size() + 11); // ":DD.MM.YYYY"
+  TVideoParams params;
+  ASSERT_TRUE(FindVideoParams(key, params));
+  EXPECT_EQ(params.width, 320);
+  EXPECT_EQ(params.height, 240);
+  EXPECT_EQ(params.fileSize, int64_t(std::filesystem::file_size(path)));
+  EXPECT_LE(VideoParamsCount(), before + 1);
+  // A stream the library cannot open gives no source (and its stream is freed with the failed one).
+  EXPECT_EQ(OpenVideoSource(new TMemoryStream(std::vector<uint8_t>(64, 0)), true, "nothing.avi"), nullptr);
 }
 
 } // namespace
