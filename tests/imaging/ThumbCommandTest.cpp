@@ -1,0 +1,77 @@
+// kivpack thumb, driven as a person would: a picture file or a stored picture of a show, to a PNG.
+
+#include "ImagingTestSupport.h"
+#include "ryImageLib.h"
+
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace kiv {
+namespace {
+
+namespace fs = std::filesystem;
+
+int RunKivpack(const std::string& args, std::string* errors = nullptr) {
+  std::vector<uint8_t> out;
+  const std::string errFile = std::string(KIV_BINARY_DIR) + "/thumb_test_stderr.txt";
+  const int rc = std::system((std::string(KIVPACK_PATH) + " " + args + " 2>" + errFile).c_str());
+  if (errors) {
+    const std::vector<uint8_t> e = test::FileBytes(errFile);
+    errors->assign(e.begin(), e.end());
+  }
+  return WEXITSTATUS(rc);
+}
+
+class ThumbCommand : public ::testing::Test {
+protected:
+  void SetUp() override {
+    KIV_REQUIRE_MEDIA();
+    dir_ = fs::path(KIV_BINARY_DIR) / "thumb_test";
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  fs::path dir_;
+};
+
+TEST_F(ThumbCommand, PictureFileAtALevel) {
+  const std::string out = (dir_ / "tower.png").string();
+  ASSERT_EQ(
+      RunKivpack("thumb '" + test::MediaDir() + "/images/jpeg/misc/tower.jpg' -o '" + out + "' --level 2"),
+      0);
+  TRef<TBitmap> b = ReadPng(test::FileBytes(out));
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->Format(), TBitmapFormat::Pf32bit); // always RGBA
+  EXPECT_EQ(b->Width(), 128);                     // 512 x 512 at a quarter
+  EXPECT_EQ(b->Height(), 128);
+}
+
+TEST_F(ThumbCommand, StoredPictureOfAShowAndAnimatedStrip) {
+  // A project folder with one GIF, packed by the tool itself.
+  fs::create_directories(dir_ / "project");
+  fs::copy_file(test::MediaDir() + "/images/gif/gdk-pixbuf-gif-test-suite/dispose-keep.gif",
+                dir_ / "project" / "anim.gif");
+  std::vector<uint8_t> project = {'[', 'm', 'a', 'i', 'n', ']', '\r', '\n'};
+  TFileStream(dir_ / "project" / "Project.kiv", TFileMode::Create).WriteBuffer(project.data(), 8);
+  const std::string show = (dir_ / "show.kvs").string();
+  ASSERT_EQ(RunKivpack("create '" + (dir_ / "project").string() + "' -o '" + show + "'"), 0);
+  const std::string out = (dir_ / "anim.png").string();
+  ASSERT_EQ(RunKivpack("thumb '" + show + "' anim.gif -o '" + out + "'"), 0);
+  TRef<TBitmap> b = ReadPng(test::FileBytes(out));
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->Width(), 8); // four 2x2 frames side by side
+  EXPECT_EQ(b->Height(), 2);
+}
+
+TEST_F(ThumbCommand, UndecodablePictureExitsTwoWithAMessage) {
+  std::string errors;
+  EXPECT_EQ(RunKivpack("thumb '" + test::MediaDir() + "/images/png/go-misc/invalid-zlib.png' -o '" +
+                           (dir_ / "x.png").string() + "'",
+                       &errors),
+            2);
+  EXPECT_NE(errors.find("cannot decode picture"), std::string::npos) << errors;
+  EXPECT_FALSE(fs::exists(dir_ / "x.png"));
+  EXPECT_EQ(RunKivpack("thumb onlyone"), 1); // no -o
+}
+
+} // namespace
+} // namespace kiv
