@@ -130,7 +130,9 @@ std::shared_ptr<TFFMpegDll> TFFMpegDll::TryAcquire() noexcept {
 }
 
 TFFMpegDll::TFFMpegDll(const std::string& path) : path_(path), handle_(nullptr, &::dlclose) {
-  handle_.reset(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  // Kept mapped after the last user: FFmpeg's dependencies set up process-wide state (threads, atexit
+  // handlers) that unloading would leave dangling.
+  handle_.reset(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE));
   if (!handle_) {
     const char* error = ::dlerror();
     throw EFFMpegDllError(error ? error : "cannot load " + path);

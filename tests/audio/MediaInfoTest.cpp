@@ -124,7 +124,7 @@ TEST(WaveInfo, MsAdpcmKeepsItsExtension) {
   TMediaInfo info;
   ASSERT_TRUE(Describe(Riff(chunks), "speech.wav", info));
   EXPECT_EQ(info.type, TMediaType::AdpcmWave);
-  EXPECT_EQ(info.waveFormat.extraSize, 32);
+  EXPECT_EQ(+info.waveFormat.extraSize, 32);
   EXPECT_EQ(info.dataOffset, 12u + 58 + 12 + 8);
   EXPECT_EQ(info.formatExtension[0] | (info.formatExtension[1] << 8), 1012);
   EXPECT_EQ(std::memcmp(info.formatExtension + 4, fmt.data() + 22, 28), 0);
@@ -210,8 +210,8 @@ TEST(MpegInfo, CbrDurationFromSizeAndRate) {
   EXPECT_EQ(info.frameLength, 417u);
   EXPECT_NEAR(info.frameTime, 62500.0 / 1000000 * 417, 1e-9);
   EXPECT_EQ(info.formatExtension[1], 0);
-  EXPECT_EQ(info.waveFormat.channels, 2);
-  EXPECT_EQ(info.waveFormat.avgBytesPerSec, 176400u);
+  EXPECT_EQ(+info.waveFormat.channels, 2);
+  EXPECT_EQ(+info.waveFormat.avgBytesPerSec, 176400u);
 }
 
 TEST(MpegInfo, Id3TagsMoveTheDataAndCutItsEnd) {
@@ -295,9 +295,9 @@ TEST(MpegInfo, XingAndVbriHeadersGiveTheDuration) {
     TMediaInfo info;
     TMemoryStream stream(b);
     ASSERT_TRUE(mpeg.Parse(stream, 0, 0, info));
-    EXPECT_EQ(mpeg.vbr.frames, 100u);
-    EXPECT_EQ(mpeg.vbr.bytes, 41700u);
-    EXPECT_EQ(mpeg.vbr.quality, std::string(tag) == "Xing" ? 57 : 75);
+    EXPECT_EQ(+mpeg.vbr.frames, 100u);
+    EXPECT_EQ(+mpeg.vbr.bytes, 41700u);
+    EXPECT_EQ(+mpeg.vbr.quality, std::string(tag) == "Xing" ? 57 : 75);
     EXPECT_EQ(info.formatExtension[1], 1);
     EXPECT_EQ(info.duration, 2612u); // 100 x 1152 / 44100 s
     EXPECT_EQ(info.streamLength, info.duration);
