@@ -247,6 +247,24 @@ bool DecodeAudio(TKivMedia* media) {
   }
 }
 
+// Decodes the next audio frame and appends it, as interleaved 16-bit samples, to the carry.
+bool DecodeAudioToCarry(TKivMedia* media) {
+  TKivMediaPrivate* p = media->priv;
+  if (!DecodeAudio(media)) return false;
+  const int frameBytes = 2 * p->outChannels;
+  const int outSamples = swr_get_out_samples(p->swr, p->audioFrame->nb_samples);
+  if (outSamples <= 0) return true;
+  p->audioScratch.resize(static_cast<size_t>(outSamples) * static_cast<size_t>(frameBytes));
+  uint8_t* out = p->audioScratch.data();
+  const int converted =
+      swr_convert(p->swr, &out, outSamples, const_cast<const uint8_t**>(p->audioFrame->extended_data),
+                  p->audioFrame->nb_samples);
+  if (converted < 0) return false;
+  p->audioCarry.insert(p->audioCarry.end(), p->audioScratch.begin(),
+                       p->audioScratch.begin() + static_cast<std::ptrdiff_t>(converted) * frameBytes);
+  return true;
+}
+
 void FlushVideoState(TKivMediaPrivate* p) {
   if (p->video) avcodec_flush_buffers(p->video);
   p->pending = false;
@@ -638,19 +656,8 @@ int GetNextAudioFrame(TKivMedia* media, uint8_t* samples, int* byteCount) {
     if (byteCount) *byteCount = 0;
     if (!media || !samples || !byteCount || !media->priv->audio) return -1;
     TKivMediaPrivate* p = media->priv;
-    if (p->audioCarry.empty()) {
-      if (!DecodeAudio(media)) return -1;
-      const int frameBytes = 2 * p->outChannels;
-      const int outSamples = swr_get_out_samples(p->swr, p->audioFrame->nb_samples);
-      if (outSamples <= 0) return 0;
-      p->audioScratch.resize(static_cast<size_t>(outSamples) * frameBytes);
-      uint8_t* out = p->audioScratch.data();
-      const int converted =
-          swr_convert(p->swr, &out, outSamples, const_cast<const uint8_t**>(p->audioFrame->extended_data),
-                      p->audioFrame->nb_samples);
-      if (converted < 0) return -1;
-      p->audioCarry.assign(p->audioScratch.begin(), p->audioScratch.begin() + converted * frameBytes);
-    }
+    while (p->audioCarry.empty())
+      if (!DecodeAudioToCarry(media)) return -1;
     // Never more than the player's buffer holds: the rest waits for the next call.
     const size_t n = std::min<size_t>(p->audioCarry.size(), KIV_AUDIO_BUFFER_SIZE);
     std::memcpy(samples, p->audioCarry.data(), n);
@@ -662,11 +669,13 @@ int GetNextAudioFrame(TKivMedia* media, uint8_t* samples, int* byteCount) {
   }
 }
 
+// One step after a seek: the samples held so far are dropped and the next frame is decoded and held, so
+// that its time stamp tells the position and its samples are the next ones handed out.
 void AfterAudioSeek(TKivMedia* media, int) {
   try {
     if (media && media->priv->audio) {
       media->priv->audioCarry.clear();
-      DecodeAudio(media);
+      DecodeAudioToCarry(media);
     }
   } catch (...) {
   }
