@@ -22,8 +22,35 @@ std::string A(std::u16string_view text) {
   return Utf16ToUtf8(text);
 }
 
+// A drawer that draws nothing: the object base only asks IsReady and DrawItem.
+class TNullDrawer : public TDeviceDrawer {
+public:
+  bool Present() override { return true; }
+  TRect GetTargetRect() override { return {}; }
+  void Init(TDrawDevice*) override {}
+  void Close() override {}
+  void PrepareImage(TDrawImage&, const TImageParams&) override {}
+  void ReleaseImage(TDrawImage&) override {}
+  void SetFixedSize(TSize) override {}
+  bool ResetStates() override { return true; }
+  void Clear(uint32_t, bool) override {}
+  void ClearRect(uint32_t, const TRect&) override {}
+  void DrawTransition(TDrawItem&, TDrawItem&, TFilterParams*) override {}
+  void DrawImage(TDrawImage&, const T3DPoint&, const TImageParams&, const T3DPoint&, const T3DPoint&,
+                 TFloatPoint) override {}
+  void DrawBox(const T3DPoint&, TFloatPoint, const TBoxParams&, const T3DPoint&, const T3DPoint&) override {}
+  void DrawFrame(const T3DPoint&, TFloatPoint, bool, float, uint32_t, TFloatPoint, TFloatPoint, const T3DPoint&,
+                 const T3DPoint&) override {}
+  TYUVImage* CreateVideoImage(int32_t, int32_t, bool, bool) override { return nullptr; }
+  void DrawVideo(TYUVImage&, const T3DPoint&, const TVideoParams&, const T3DPoint&, const T3DPoint&,
+                 TFloatPoint) override {}
+  void DrawRectangle(TFloatPoint, TFloatPoint, uint32_t) override {}
+  void DrawMasked(TDrawItem&, std::span<const TMaskLayer>, TDrawImage*, int32_t) override {}
+  bool CopyTo(TDevBitmap&) override { return false; }
+};
+
 // Records what objects ask of the drawer.
-class TRecordingDrawer : public TDeviceDrawer {
+class TRecordingDrawer : public TNullDrawer {
 public:
   bool IsReady() override { return ready; }
   bool DrawItem(TDrawItem& item) override {
