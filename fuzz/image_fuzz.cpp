@@ -15,13 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data + 1, data + size);
   TMemoryStream stream(bytes);
   if (TOwned<TImage> image = LoadImage(stream, name))
-    for (int level = 0; level <= 4; ++level) image->GetMipLevel(level, TBitmapFormat::Pf32bit);
+    for (int level = 0; level <= 4; ++level)
+      image->GetMipLevel(level, TBitmapFormat::Pf32bit);
 
   TMemoryStream glyphs(bytes);
   LoadGlyphCache(glyphs);
   SetFontCacheKey(u""); // drops what was read
   TMemoryStream text(bytes);
   if (TOwned<TCachedVectorText> t = LoadCachedVectorText(text))
-    for (int line = 0; line < t->LineCount(); ++line) t->LineMetrics(line);
+    for (int line = 0; line < t->LineCount(); ++line)
+      t->LineMetrics(line);
   return 0;
 }
