@@ -601,19 +601,19 @@ void T3DDrawer::EndSharpen(uint8_t threshold, float amount) {
 
 // ---- video ----
 
-TYUVImage* T3DDrawer::CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) {
+TDeviceYUVImage* T3DDrawer::CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) {
   std::lock_guard lock(DrawerLock());
   const bool threePlanes = ShaderLevel() != 0 && !maskMode && !withAlpha;
   videos_.push_back(MakeOwned<T3DYUV>(this, width, height, maskMode, withAlpha, threePlanes));
   return videos_.back().get();
 }
 
-void T3DDrawer::FreeVideoImage(TYUVImage* video) {
+void T3DDrawer::FreeVideoImage(TDeviceYUVImage* video) {
   std::lock_guard lock(DrawerLock());
   std::erase_if(videos_, [&](const TOwned<T3DYUV>& item) { return item.get() == video; });
 }
 
-void T3DDrawer::DrawVideo(TYUVImage& image, const T3DPoint& placement, const TVideoParams& params,
+void T3DDrawer::DrawVideo(TDeviceYUVImage& image, const T3DPoint& placement, const TVideoParams& params,
                           const T3DPoint& xAxis, const T3DPoint& yAxis, TFloatPoint pivot) {
   auto* video = dynamic_cast<T3DYUV*>(&image);
   RY_ASSERT_MSG(video != nullptr, "T3DDrawer.DrawVideo: not a video image of this drawer");

@@ -5,6 +5,7 @@
 
 #include "Dev3DRTPool.h"
 #include "TileBitmap.h"
+#include "ryKivEffectParams.h"
 #include "ryDrawManager2.h"
 
 #include <condition_variable>
@@ -17,8 +18,9 @@ class T3DDrawer;
 
 // A decoded video frame that the decoder writes plane by plane. Planes: 0 Y, 1 U, 2 V (8-bit), 3 grey
 // (16-bit R5G6B5), 4 RGBA (32-bit). The decoder gets a plane, fills its PlaneSize pixels, puts it back,
-// and calls Done when the frame is complete.
-class TYUVImage : public TObj {
+// and calls Done when the frame is complete. The video library's TYUVImage is the decoder's side of such a
+// frame; the two meet when video objects are drawn.
+class TDeviceYUVImage : public TObj {
 public:
   virtual TDevBitmap* GetPlane(int plane) = 0; // none when the plane cannot be written now
   virtual bool PutPlane(int plane, TDevBitmap* buffer) = 0;
@@ -60,7 +62,7 @@ public:
 // Texture size of a video plane: min(size + 8, next power of two of size).
 int32_t PaddedVideoSize(int32_t size);
 
-class T3DYUV final : public TYUVImage {
+class T3DYUV final : public TDeviceYUVImage {
 public:
   T3DYUV(T3DDrawer* owner, int32_t w, int32_t h, bool mask, bool alpha, bool threePlanes);
   ~T3DYUV() override;
@@ -111,6 +113,7 @@ public:
   int32_t effectKind = 0;
   double duration = 0;
   double progress = 0;              // time since the transition began, in the unit of the duration
+  TEffectParams effectParams;       // the options the transition reads
   TOwned<TTransitionFilter> filter; // created by the drawer on first use
 };
 
@@ -146,8 +149,8 @@ public:
   void DrawFrame(const T3DPoint& placement, TFloatPoint pivot, bool antialiased, float opacity,
                  uint32_t color, TFloatPoint size, TFloatPoint thickness, const T3DPoint& xAxis,
                  const T3DPoint& yAxis) override;
-  TYUVImage* CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) override;
-  void DrawVideo(TYUVImage& video, const T3DPoint& placement, const TVideoParams& params,
+  TDeviceYUVImage* CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) override;
+  void DrawVideo(TDeviceYUVImage& video, const T3DPoint& placement, const TVideoParams& params,
                  const T3DPoint& xAxis, const T3DPoint& yAxis, TFloatPoint pivot) override;
   void DrawRectangle(TFloatPoint corner, TFloatPoint opposite, uint32_t color) override;
   void DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layers, TDrawImage* pattern,
@@ -158,7 +161,7 @@ public:
   void SetViewArea(const TRect& area, TSize size) override;
 
   // Frees a video image made by CreateVideoImage.
-  void FreeVideoImage(TYUVImage* video);
+  void FreeVideoImage(TDeviceYUVImage* video);
   // The multi-texture an image is drawn from with these parameters; created and stored on first use.
   TMultiTexture6* ImageTexture(TDrawImage& image, const TImageParams& params);
   int32_t ShaderLevel() const;

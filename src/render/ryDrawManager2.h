@@ -99,12 +99,12 @@ struct TVideoParams {
 inline constexpr int kNotifyFrameBegin = 0, kNotifyBeforeItem = 1, kNotifyAfterItem = 2, kNotifyFrameEnd = 3;
 using TDrawerCallback = std::function<bool(TDeviceDrawer& drawer, TDrawItem* item, int code)>;
 
-class TYUVImage;
+class TDeviceYUVImage;
 
 // One mask layer of DrawMasked: an image or a video frame placed in space.
 struct TMaskLayer {
   TDrawImage* image = nullptr;
-  TYUVImage* video = nullptr;
+  TDeviceYUVImage* video = nullptr;
   T3DPoint placement;
   TFloatPoint pivot;
   T3DPoint xAxis{1, 0, 0}, yAxis{0, 1, 0};
@@ -153,8 +153,8 @@ public:
   virtual void DrawFrame(const T3DPoint& placement, TFloatPoint pivot, bool antialiased, float opacity,
                          uint32_t color, TFloatPoint size, TFloatPoint thickness, const T3DPoint& xAxis,
                          const T3DPoint& yAxis) = 0;
-  virtual TYUVImage* CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) = 0;
-  virtual void DrawVideo(TYUVImage& video, const T3DPoint& placement, const TVideoParams& params,
+  virtual TDeviceYUVImage* CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) = 0;
+  virtual void DrawVideo(TDeviceYUVImage& video, const T3DPoint& placement, const TVideoParams& params,
                          const T3DPoint& xAxis, const T3DPoint& yAxis, TFloatPoint pivot) = 0;
   virtual void DrawRectangle(TFloatPoint corner, TFloatPoint opposite, uint32_t color) = 0;
   virtual void DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layers, TDrawImage* pattern,

@@ -41,8 +41,8 @@ public:
   void DrawBox(const T3DPoint&, TFloatPoint, const TBoxParams&, const T3DPoint&, const T3DPoint&) override {}
   void DrawFrame(const T3DPoint&, TFloatPoint, bool, float, uint32_t, TFloatPoint, TFloatPoint, const T3DPoint&,
                  const T3DPoint&) override {}
-  TYUVImage* CreateVideoImage(int32_t, int32_t, bool, bool) override { return nullptr; }
-  void DrawVideo(TYUVImage&, const T3DPoint&, const TVideoParams&, const T3DPoint&, const T3DPoint&,
+  TDeviceYUVImage* CreateVideoImage(int32_t, int32_t, bool, bool) override { return nullptr; }
+  void DrawVideo(TDeviceYUVImage&, const T3DPoint&, const TVideoParams&, const T3DPoint&, const T3DPoint&,
                  TFloatPoint) override {}
   void DrawRectangle(TFloatPoint, TFloatPoint, uint32_t) override {}
   void DrawMasked(TDrawItem&, std::span<const TMaskLayer>, TDrawImage*, int32_t) override {}

@@ -295,7 +295,7 @@ TEST_F(DrawerTest, VideoFormsFilledByTheProcessor) {
   for (const TCase& c : cases) {
     // The grey form is what a device without shaders gets; build it directly.
     TOwned<T3DYUV> own;
-    TYUVImage* video = nullptr;
+    TDeviceYUVImage* video = nullptr;
     if (c.plane == 3)
       video = (own = MakeOwned<T3DYUV>(rig->drawer.get(), 20, 10, false, false, false)).get();
     else

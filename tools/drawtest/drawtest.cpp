@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
       const double d = std::hypot(x - 80.0, y - 80.0);
       return uint32_t(std::clamp(255.0 - (d - 60) * 12, 0.0, 255.0)) << 24 | 0x00FFFFFFu;
     });
-    TYUVImage* video = drawer->CreateVideoImage(128, 96, false, false);
+    TDeviceYUVImage* video = drawer->CreateVideoImage(128, 96, false, false);
     for (int plane = 0; plane < 3 && video; ++plane) {
       TDevBitmap* bits = video->GetPlane(plane);
       if (!bits) continue;
