@@ -267,7 +267,7 @@ TRef<TBitmapStore> LoadGifImage(TStream& stream, std::u16string_view, TOwned<TSt
     stream.SetPosition(start);
     return nullptr;
   }
-  TImageParams params;
+  TImageAnimation params;
   params.frameCount = static_cast<int>(picture.frames.size());
   if (picture.animated && picture.frames.size() > 1)
     for (size_t i = 0; i < picture.delays.size(); ++i)

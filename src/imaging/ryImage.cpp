@@ -58,7 +58,7 @@ TRef<TBitmap> TBitmapStore::GetMipLevel(int level, TBitmapFormat format, const T
   return converted;
 }
 
-TWrapperBitmapStore::TWrapperBitmapStore(TRef<TBitmap> bitmap, TImageParams params)
+TWrapperBitmapStore::TWrapperBitmapStore(TRef<TBitmap> bitmap, TImageAnimation params)
     : TBitmapStore(bitmap->Width(), bitmap->Height(), bitmap->Format()), bitmap_(std::move(bitmap)) {
   params_ = std::move(params);
 }

@@ -24,7 +24,7 @@ using TImageProgress = std::function<bool(double fraction)>;
 TImageProgress DefaultImageProgress();
 
 // Copied into every TImage made from a store.
-struct TImageParams {
+struct TImageAnimation {
   int frameCount = 1;         // frames side by side in an animated strip
   std::string animationTimes; // frame delays joined by "," (hundredths of a second, as stored)
 };
@@ -37,7 +37,7 @@ public:
   int Width() const noexcept { return width_; }
   int Height() const noexcept { return height_; }
   TBitmapFormat Format() const noexcept { return format_; }
-  const TImageParams& Params() const noexcept { return params_; }
+  const TImageAnimation& Params() const noexcept { return params_; }
   // The highest level this store can make.
   virtual int MaxLevel() const noexcept { return 0; }
 
@@ -56,7 +56,7 @@ protected:
     return format == TBitmapFormat::None || bitmap.Format() == format;
   }
 
-  TImageParams params_; // set by the loader before the store is shared
+  TImageAnimation params_; // set by the loader before the store is shared
 
 private:
   struct TLevelCache {
@@ -72,7 +72,7 @@ private:
 // A picture that is already decoded (BMP/DIB, GIF, PNG): only level 0.
 class TWrapperBitmapStore : public TBitmapStore {
 public:
-  explicit TWrapperBitmapStore(TRef<TBitmap> bitmap, TImageParams params = {});
+  explicit TWrapperBitmapStore(TRef<TBitmap> bitmap, TImageAnimation params = {});
 
 protected:
   TRef<TBitmap> DecodeLevel(int level, TBitmapFormat format, const TImageProgress& progress,
@@ -91,7 +91,7 @@ public:
   const TRef<TBitmapStore>& StoreRef() const noexcept { return store_; }
   int Width() const noexcept { return store_->Width(); }
   int Height() const noexcept { return store_->Height(); }
-  const TImageParams& Params() const noexcept { return params_; }
+  const TImageAnimation& Params() const noexcept { return params_; }
 
   TRef<TBitmap> GetMipLevel(int level, TBitmapFormat format, const TImageProgress& progress = {},
                             int* realLevel = nullptr) const {
@@ -107,7 +107,7 @@ public:
 
 private:
   TRef<TBitmapStore> store_;
-  TImageParams params_;
+  TImageAnimation params_;
   std::unique_ptr<std::vector<TOwned<TObj>>> extras_;
 };
 

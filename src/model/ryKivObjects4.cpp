@@ -303,7 +303,7 @@ void TKivObject::LoadChildren(const TIniIdentList& node, bool reload) {
       continue;
     }
     std::u16string guid = item->ReadString(u"GUID", u"");
-    if (guid.empty()) guid = NewGuidText();
+    if (guid.empty()) guid = NewObjectGuid();
     // A reloaded child keeps its identity, and with it whatever it has loaded, when the GUID and the kind
     // still match.
     auto kept = std::find_if(former.begin(), former.end(), [&](const TOwned<TKivObject>& child) {
@@ -595,7 +595,7 @@ TOwned<TKivObject> CreateKivObject(std::u16string_view type, TKivObject* parent,
   return maker ? maker(parent, std::move(guid)) : nullptr;
 }
 
-std::u16string NewGuidText() {
+std::u16string NewObjectGuid() {
   thread_local std::mt19937_64 generator{std::random_device{}()};
   static constexpr char16_t kHex[] = u"0123456789ABCDEF";
   const uint64_t high = generator(), low = generator();

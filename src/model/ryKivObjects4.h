@@ -305,6 +305,6 @@ TKivObjectMaker RegisterKivObjectKind(std::u16string_view type, TKivObjectMaker 
 TOwned<TKivObject> CreateKivObject(std::u16string_view type, TKivObject* parent, std::u16string guid);
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", random.
-std::u16string NewGuidText();
+std::u16string NewObjectGuid();
 
 } // namespace kiv

@@ -14,7 +14,7 @@ namespace {
 struct TRegistry {
   std::mutex lock;
   TFrameSourceFactory factory;
-  std::vector<std::pair<std::string, TVideoParams>> table;
+  std::vector<std::pair<std::string, TVideoClipParams>> table;
 };
 
 TRegistry& Registry() {
@@ -66,7 +66,7 @@ std::unique_ptr<TFrameSource> OpenVideoSource(TStream* stream, bool ownsStream, 
   for (const auto& entry : table)
     if (entry.first == key) return source;
   if (table.capacity() == 0) table.reserve(16);
-  TVideoParams params;
+  TVideoClipParams params;
   params.width = source->width;
   params.height = source->height;
   params.frameRate = source->frameRate;
@@ -80,7 +80,7 @@ std::unique_ptr<TFrameSource> OpenVideoSource(TStream* stream, bool ownsStream, 
   return source;
 }
 
-bool FindVideoParams(const std::string& key, TVideoParams& params) {
+bool FindVideoParams(const std::string& key, TVideoClipParams& params) {
   std::lock_guard guard(Registry().lock);
   for (const auto& entry : Registry().table) {
     if (entry.first == key) {

@@ -20,7 +20,7 @@ void SetFrameSourceFactory(TFrameSourceFactory factory);
 // at once when no source is made). Never raises.
 std::unique_ptr<TFrameSource> OpenVideoSource(TStream* stream, bool ownsStream, const std::string& fileName);
 
-struct TVideoParams {
+struct TVideoClipParams {
   int width = 0;
   int height = 0;
   double frameRate = 0;
@@ -35,7 +35,7 @@ struct TVideoParams {
 // The key of a file in the table: name + ":" + its modification date "DD.MM.YYYY"; "" when the file
 // is not on disk.
 std::string VideoParamsKey(const std::string& fileName, int64_t* fileSize = nullptr);
-bool FindVideoParams(const std::string& key, TVideoParams& params);
+bool FindVideoParams(const std::string& key, TVideoClipParams& params);
 int VideoParamsCount();
 
 } // namespace kiv

@@ -324,7 +324,7 @@ TEST(VideoSourceCache, KeepsParametersOncePerFileAndDate) {
   ASSERT_FALSE(key.empty());
   EXPECT_EQ(key.substr(0, path.size() + 1), path + ":");
   EXPECT_EQ(key.size(), path.size() + 11); // ":DD.MM.YYYY"
-  TVideoParams params;
+  TVideoClipParams params;
   ASSERT_TRUE(FindVideoParams(key, params));
   EXPECT_EQ(params.width, 320);
   EXPECT_EQ(params.height, 240);
