@@ -3,6 +3,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" build
+"$root/scripts/build.sh" build -DKIV_TESTS=ON -DKIV_BENCH=ON
 cd "$root/build"
 ctest --output-on-failure -j "$(nproc)"
