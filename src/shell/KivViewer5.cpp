@@ -4,6 +4,7 @@
 #include "KivCommandLine.h"
 #include "KivErrorBox.h"
 #include "KivShowLocation.h"
+#include "ryImageDecoder.h"
 #include "ryKivShowLocator.h"
 #include "ryKivSource2.h"
 #include "ryLog.h"
@@ -101,6 +102,8 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   int code = 1;
+  // Show pictures decode through our own loaders from here on.
+  kiv::InstallImageDecoder();
   try {
     code = kiv::Run(argc, argv);
   } catch (const std::exception& e) {

@@ -3,7 +3,11 @@
 #include "kivpackCommands.h"
 #include "kivpackShow.h"
 
+#include "ryCachedBitmap.h"
 #include "ryImage.h"
+#include "ryImageDecoder.h"
+#include "ryKivFileAccessor2.h"
+#include "ryKivShowLocator.h"
 #include "ryUTF8.h"
 
 #include <cstdio>
@@ -21,7 +25,8 @@ const char kThumbHelp[] =
     "usage: kivpack thumb SHOW NAME -o OUT.png [--level N] | kivpack thumb FILE -o OUT.png [--level N]\n"
     "Decodes a stored picture (two positional arguments: a show and a stored name) or a picture file at a\n"
     "level of detail (0: full size, n: halved n times; a level the picture does not have gives its\n"
-    "smallest) and writes it as an 8-bit RGBA PNG. An animated GIF gives its strip of frames.\n";
+    "smallest) and writes it as an 8-bit RGBA PNG. An animated GIF gives its strip of frames. A stored\n"
+    "picture that the show's RotationState lists is turned as the player turns it.\n";
 
 struct TPngWrite {
   png_structp png = nullptr;
@@ -51,20 +56,49 @@ bool WriteRows(TPngWrite& w, int width, int height, png_bytepp rows) {
   return true;
 }
 
-bool WriteRgbaPng(const std::string& path, const TBitmap& bitmap) {
-  TRef<TBitmap> bgra = ConvertBitmap(bitmap, TBitmapFormat::Pf32bit);
+// Rows of 32-bit BGRA pixels.
+bool WriteRgbaPng(const std::string& path, int width, int height, std::vector<png_bytep>& rows) {
   TPngWrite w;
   w.file = std::fopen(path.c_str(), "wb");
   if (!w.file) return false;
   w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngWriteError, PngWriteWarning);
   if (!w.png || !(w.info = png_create_info_struct(w.png))) return false;
-  std::vector<png_bytep> rows(static_cast<size_t>(bgra->Height()));
-  for (int y = 0; y < bgra->Height(); ++y)
-    rows[static_cast<size_t>(y)] = bgra->Row(y);
-  if (!WriteRows(w, bgra->Width(), bgra->Height(), rows.data())) return false;
+  if (!WriteRows(w, width, height, rows.data())) return false;
   const bool closed = std::fclose(w.file) == 0;
   w.file = nullptr;
   return closed;
+}
+
+bool WriteRgbaPng(const std::string& path, const TBitmap& bitmap) {
+  TRef<TBitmap> bgra = ConvertBitmap(bitmap, TBitmapFormat::Pf32bit);
+  std::vector<png_bytep> rows(static_cast<size_t>(bgra->Height()));
+  for (int y = 0; y < bgra->Height(); ++y)
+    rows[static_cast<size_t>(y)] = bgra->Row(y);
+  return WriteRgbaPng(path, bgra->Width(), bgra->Height(), rows);
+}
+
+bool WriteRgbaPng(const std::string& path, const TCachedBitmap& bitmap) {
+  // The cached pixels are 0xAARRGGBB words: BGRA bytes in memory, as the PNG writer takes them.
+  auto* pixels = const_cast<uint32_t*>(bitmap.Pixels().data());
+  std::vector<png_bytep> rows(static_cast<size_t>(bitmap.Height()));
+  for (int y = 0; y < bitmap.Height(); ++y)
+    rows[static_cast<size_t>(y)] =
+        reinterpret_cast<png_bytep>(pixels + static_cast<size_t>(y) * bitmap.Width());
+  return WriteRgbaPng(path, bitmap.Width(), bitmap.Height(), rows);
+}
+
+// The orientation the show's rotation map gives a stored picture; 1 when it lists none (or the show has
+// no readable project).
+int StoredOrientation(const std::string& show, const std::string& name) {
+  try {
+    std::string message;
+    std::unique_ptr<TKivShowLocator> locator = OpenPackedShow(show, message);
+    if (!locator) return kOrientNormal;
+    const TImageDecodeHook& hook = locator->Accessor().Source().ImageDecodeHook();
+    return hook ? hook(Utf8ToUtf16(name)) : kOrientNormal;
+  } catch (const std::exception&) {
+    return kOrientNormal;
+  }
 }
 
 int RunThumb(const TArgs& args) {
@@ -128,7 +162,16 @@ int RunThumb(const TArgs& args) {
   if (realLevel != level)
     std::fprintf(stderr, "kivpack thumb: \"%s\" has no level %d; wrote level %d\n", shown.c_str(), level,
                  realLevel);
-  if (!WriteRgbaPng(out, *bitmap)) {
+  const int orientation =
+      positional.size() == 2 ? StoredOrientation(positional[0], positional[1]) : kOrientNormal;
+  bool written;
+  if (orientation != kOrientNormal) {
+    TRef<TCachedBitmap> turned = OrientBitmap(ToCachedBitmap(*bitmap), orientation);
+    written = turned && WriteRgbaPng(out, *turned);
+  } else {
+    written = WriteRgbaPng(out, *bitmap);
+  }
+  if (!written) {
     std::fprintf(stderr, "kivpack thumb: cannot write \"%s\"\n", out.c_str());
     return kExitFailure;
   }
