@@ -118,7 +118,8 @@ bool ReadPalette(TByteReader& r, int entries, TPalette& palette, int& size) {
 
 } // namespace
 
-bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out) {
+bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out,
+             const TImageProgress& progress) {
   out = {};
   TByteReader r(file);
   char signature[6];
@@ -191,6 +192,9 @@ bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out) {
     if (control.disposal == 3) before = ConvertBitmap(*canvas, TBitmapFormat::Pf32bit);
     const bool interlaced = (imageFlags & 0x40) != 0;
     for (size_t i = 0; i < indices.size(); ++i) {
+      // The load callback runs once per decoded row and may stop the load.
+      if (progress && (i + 1) % fw == 0 && !progress(static_cast<double>(i + 1) / indices.size()))
+        return false;
       const int index = indices[i];
       if (index == control.transparent || index >= paletteSize) continue;
       int row = static_cast<int>(i / fw);
@@ -254,7 +258,7 @@ TRef<TBitmap> GifStrip(const TGifPicture& picture) {
 }
 
 TRef<TBitmapStore> LoadGifImage(TStream& stream, std::u16string_view, TOwned<TStream>*,
-                                const TImageProgress&) {
+                                const TImageProgress& progress) {
   const int64_t start = stream.GetPosition();
   char signature[3];
   if (!PeekBytes(stream, signature, 3) || std::memcmp(signature, "GIF", 3) != 0) return nullptr;
@@ -262,7 +266,7 @@ TRef<TBitmapStore> LoadGifImage(TStream& stream, std::u16string_view, TOwned<TSt
   if (!ReadRest(stream, file, 13)) return nullptr;
   TGifPicture picture;
   TRef<TBitmap> strip;
-  if (ReadGif(file, GifAnimation(), picture)) strip = GifStrip(picture);
+  if (ReadGif(file, GifAnimation(), picture, progress)) strip = GifStrip(picture);
   if (!strip) {
     stream.SetPosition(start);
     return nullptr;

@@ -22,7 +22,9 @@ struct TGifPicture {
 // Decodes all frames of an animated GIF, or only its first when allFrames is false. A GIF without the
 // animation block is one picture: all its images drawn over each other. False when the
 // file is not a GIF or its first image cannot be decoded; a later broken frame ends the animation there.
-bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out);
+// progress runs after every decoded row; when it answers false the load stops and gives no picture.
+bool ReadGif(std::span<const uint8_t> file, bool allFrames, TGifPicture& out,
+             const TImageProgress& progress = {});
 
 // The strip of all frames side by side; nullptr when it would pass the picture limits.
 TRef<TBitmap> GifStrip(const TGifPicture& picture);

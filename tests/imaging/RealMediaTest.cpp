@@ -261,6 +261,21 @@ TEST(RealGif, AnimatedFileGivesAStripAndItsTimings) {
   EXPECT_EQ(still->Params().frameCount, 1);
 }
 
+TEST(RealGif, LoadCallbackRunsPerRowAndCanStopTheLoad) {
+  KIV_REQUIRE_MEDIA();
+  // Interlaced rows arrive out of order; the callback still runs once per decoded row.
+  const std::vector<uint8_t> file =
+      test::FileBytes(test::MediaDir() + "/images/gif/giflib/treescap-interlaced.gif");
+  TGifPicture picture;
+  int rows = 0;
+  ASSERT_TRUE(ReadGif(file, false, picture, [&](double) { return ++rows, true; }));
+  EXPECT_EQ(rows, picture.height);
+
+  int calls = 0;
+  EXPECT_FALSE(ReadGif(file, false, picture, [&](double) { return ++calls < 3; }));
+  EXPECT_EQ(calls, 3);
+}
+
 TEST(RealGif, OtherCollectionsDecodeLikeFfmpegFirstFrames) {
   KIV_REQUIRE_MEDIA();
   if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
