@@ -1,0 +1,1 @@
+#include "ryKivImageObject.h"

@@ -1,0 +1,1 @@
+#include "ryKivSlideUtils3.h"
