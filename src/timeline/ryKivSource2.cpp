@@ -11,6 +11,7 @@
 #include <bit>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <limits>
 #include <set>
 #include <tuple>
@@ -78,7 +79,33 @@ std::u16string Number(int64_t value) {
   return Utf8ToUtf16(std::to_string(value));
 }
 
+// Play positions are 32-bit; times far enough in the future saturate instead of wrapping.
+int32_t PositionOf(double pass, int32_t count, int32_t index) {
+  const double position = pass * count + index;
+  if (position >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+    return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(position);
+}
+
+// The smallest pass k >= 0 with passMax + k * total >= time, for total > 0.
+double FirstPassReaching(double passMax, double total, double time) {
+  double k = std::max(0.0, std::ceil((time - passMax) / total));
+  // The division may land one off; settle on the exact comparison.
+  if (k > 0 && passMax + (k - 1) * total >= time) k -= 1;
+  if (passMax + k * total < time) k += 1;
+  return k;
+}
+
 } // namespace
+
+std::u16string SlideIdFromPicture(std::u16string_view picture) {
+  if (!picture.empty() && picture.back() == u'\\') picture.remove_suffix(1);
+  const size_t slash = picture.rfind(u'\\');
+  if (slash != std::u16string_view::npos) picture.remove_prefix(slash + 1);
+  const size_t dot = picture.rfind(u'.');
+  if (dot != std::u16string_view::npos) picture = picture.substr(0, dot);
+  return std::u16string(picture);
+}
 
 TBGRColor ColorFromRef(int64_t colorRef) noexcept {
   return {static_cast<uint8_t>((colorRef >> 16) & 0xFF), static_cast<uint8_t>((colorRef >> 8) & 0xFF),
@@ -110,6 +137,85 @@ void TKivSource::Read() {
   main_ = document_->FindSection(u"main");
   ReadShowOptions();
   ReadTransitionDefaults();
+  BuildTimingTable();
+}
+
+void TKivSource::BuildTimingTable() {
+  const TIniIdentList& keys = main_ ? *main_ : EmptySection();
+  timings_.assign(static_cast<size_t>(slideCount_), TSlideInfo{});
+  maxVisibleUntil_.assign(static_cast<size_t>(slideCount_), 0);
+  // The transition out of a slide is the one into the next position: ask for each time once.
+  std::vector<double> effectTimes(static_cast<size_t>(slideCount_) + 1);
+  for (int i = 0; i <= slideCount_; ++i)
+    effectTimes[static_cast<size_t>(i)] = GetEffectTime(i);
+  double previousEnd = 0;
+  double maxVisible = 0;
+  for (int i = 0; i < slideCount_; ++i) {
+    TSlideInfo& info = timings_[static_cast<size_t>(i)];
+    info.start = previousEnd;
+    info.end = keys.ReadInteger(u"opt_synchpos" + Number(i + 1), 0);
+    if (info.end < previousEnd) throw Exception("Incorrect time");
+    info.effectIn = std::min(effectTimes[static_cast<size_t>(i)], info.end - info.start);
+    info.effectOut = effectTimes[static_cast<size_t>(i) + 1];
+    info.visibleUntil = info.end + info.effectOut;
+    if (const TIniSection* section = GetSlideSection(i)) {
+      info.slideId = section->ReadString(u"slideid", u"");
+      if (info.slideId.empty()) info.slideId = SlideIdFromPicture(section->ReadString(u"picture", u""));
+    }
+    maxVisible = std::max(maxVisible, std::nearbyint(info.visibleUntil));
+    maxVisibleUntil_[static_cast<size_t>(i)] = maxVisible;
+    previousEnd = info.end;
+  }
+  totalDuration_ = previousEnd;
+}
+
+TSlideInfo TKivSource::GetSlideTiming(int32_t position) const {
+  TSlideInfo info;
+  if (position < -1) {
+    info.start = kFarPastStart;
+    info.end = info.visibleUntil = kBeforeShowStart;
+  } else if (position == -1) {
+    info.start = kBeforeShowStart;
+    info.effectOut = info.visibleUntil = timings_.empty() ? 0 : timings_.front().effectIn;
+  } else if (!timings_.empty()) {
+    const auto n = static_cast<int32_t>(timings_.size());
+    info = timings_[static_cast<size_t>(position % n)];
+    const double shift = static_cast<double>(position / n) * totalDuration_;
+    info.start += shift;
+    info.end += shift;
+    info.visibleUntil += shift;
+  }
+  return info;
+}
+
+int32_t TKivSource::FindSlideAt(double time) const {
+  if (!(time > 0) || timings_.empty()) return -1;
+  const auto n = static_cast<int32_t>(timings_.size());
+  // A show of length 0 has one pass: nothing later can hold the time.
+  double pass = 0;
+  if (totalDuration_ > 0) pass = FirstPassReaching(totalDuration_, totalDuration_, time);
+  const double shift = pass * totalDuration_;
+  const auto found = std::partition_point(timings_.begin(), timings_.end(),
+                                          [&](const TSlideInfo& info) { return info.end + shift < time; });
+  if (found == timings_.end()) return n - 1;
+  return PositionOf(pass, n, static_cast<int32_t>(found - timings_.begin()));
+}
+
+int32_t TKivSource::FindFirstVisible(double time) const {
+  if (std::isnan(time)) return -1;
+  const double t = std::nearbyint(time);
+  if (t <= kBeforeShowStart) return -2;
+  if (std::nearbyint(GetSlideTiming(-1).visibleUntil) >= t || timings_.empty()) return -1;
+  const auto n = static_cast<int32_t>(timings_.size());
+  // Transitions out of a slide may outlast the slides after it, so visible-until is not monotonic: the
+  // search runs over its running maximum, which finds the first position that is still drawn.
+  double pass = 0;
+  if (totalDuration_ > 0) pass = FirstPassReaching(maxVisibleUntil_.back(), totalDuration_, t);
+  const double shift = pass * totalDuration_;
+  const auto found = std::partition_point(maxVisibleUntil_.begin(), maxVisibleUntil_.end(),
+                                          [&](double visible) { return visible + shift < t; });
+  if (found == maxVisibleUntil_.end()) return n - 1;
+  return PositionOf(pass, n, static_cast<int32_t>(found - maxVisibleUntil_.begin()));
 }
 
 void TKivSource::ApplyScreenSaverMode() {
@@ -229,6 +335,15 @@ TEndAction TKivSource::GetEndAction(int position) const {
   if (action == u"pause") return TEndAction::Pause;
   if (action == u"loop") return TEndAction::Loop;
   return TEndAction::None;
+}
+
+TEndAction TKivSource::GetEndAction(int position, double& loopTime) const {
+  const TEndAction action = GetEndAction(position);
+  if (action == TEndAction::Loop) {
+    const TSlideInfo info = GetSlideTiming(position);
+    loopTime = info.end - info.start - info.effectIn;
+  }
+  return action;
 }
 
 bool TKivSource::GetRunApp(int position, std::u16string& fileName) const {

@@ -25,6 +25,24 @@ class TKivShowLocator;
 TBGRColor ColorFromRef(int64_t colorRef) noexcept;
 
 
+// The timings of one play position. Times in ms; positions past the slide count are shifted by their pass.
+struct TSlideInfo {
+  double start = 0;        // the previous slide's end (0 for the first)
+  double end = 0;          // opt_synchpos of the slide
+  double effectIn = 0;     // transition into this slide, at most end - start
+  double effectOut = 0;    // transition into the next position (not capped)
+  double visibleUntil = 0; // end + effectOut: the slide stays drawn while the next one comes in
+  std::u16string slideId;  // slideid, or the picture's file name without folder and extension
+};
+
+// Start of the time before the show (position -1), and the times of every position below it.
+inline constexpr double kBeforeShowStart = -1073741823;
+inline constexpr double kFarPastStart = -2147483647;
+
+// The identifier a slide gets when it has no slideid: the picture's last path component (after the last
+// backslash, one trailing backslash ignored) without its extension.
+std::u16string SlideIdFromPicture(std::u16string_view picture);
+
 // What follows the last slide.
 enum class TRepeatMode { Repeat, Close, Stop };
 // What a slide does at its end.
@@ -109,6 +127,8 @@ public:
   int SlideNumberAt(int position) const;
   // The slide's end action. The loop time (its still time) comes with the timing table.
   TEndAction GetEndAction(int position) const;
+  // The same; for a loop, loopTime receives the slide's still time (end - start - effect in).
+  TEndAction GetEndAction(int position, double& loopTime) const;
   // True, with the program's file name, when the slide runs a program as it is left.
   bool GetRunApp(int position, std::u16string& fileName) const;
   // The transition into the slide at position (taken modulo the slide count). Random choices advance the
@@ -117,6 +137,19 @@ public:
   TEffectChoice GetEffect(int position);
   // Only the time: 0 while transitions are off, and 0 at or past the slide count unless the show repeats.
   int GetEffectTime(int position);
+  // The timings of a play position: p >= 0 plays slide p mod n in pass p div n; -1 is the time before the
+  // show; positions below -1 lie in the far past.
+  TSlideInfo GetSlideTiming(int32_t position) const;
+  // The first position from -1 upward whose start <= time <= end: a time on a boundary belongs to the
+  // earlier slide, times up to 0 give -1. Times past a show of length 0 give its last position.
+  int32_t FindSlideAt(double time) const;
+  // The first position whose visible-until, rounded to whole ms, reaches time rounded likewise.
+  int32_t FindFirstVisible(double time) const;
+  // The end of the last slide: the length of one pass.
+  double TotalDuration() const noexcept { return totalDuration_; }
+  // One pass, in play order.
+  const std::vector<TSlideInfo>& SlideTimings() const noexcept { return timings_; }
+
   // Set by the engine so that every run of a show chooses the same transitions.
   void SetDeterministic(bool deterministic, int32_t seed);
 
@@ -131,6 +164,7 @@ private:
   void ReadTransitionDefaults();
   void ReadEffectGroups();
   void ShuffleActiveGroups();
+  void BuildTimingTable();
   // Class and type of a random transition; called under drawLock_.
   std::pair<int, int> DrawRandomEffect(int position);
 
@@ -160,6 +194,10 @@ private:
   std::array<TEffGroup, kEffGroupCount> effGroups_;
   std::vector<int> activeGroups_;
   std::vector<int> sortedGroups_; // the active groups in number order
+
+  std::vector<TSlideInfo> timings_;
+  std::vector<double> maxVisibleUntil_; // running maximum of visibleUntil over one pass
+  double totalDuration_ = 0;
 
   // Draw state of random transitions, asked for by the loader's and the engine's threads.
   mutable std::mutex drawLock_;
