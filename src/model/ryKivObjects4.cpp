@@ -1,11 +1,16 @@
 #include "ryKivObjects4.h"
 
+#include "SysBilinearUtils.h"
 #include "ryAssert.h"
 #include "ryCaseFolding.h"
+#include "ryGlyphCache.h"
+#include "ryKivFileAccessor2.h"
 #include "ryLog.h"
 #include "ryMath.h"
+#include "ryUTF8.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <exception>
 #include <map>
@@ -64,13 +69,142 @@ double TKeyPoints::GetAnchorTime(uint8_t anchor) const {
 
 // ---- TKivSlideHost ----
 
-TKivSlideHost::TKivSlideHost(TCameraCallback camera) : camera_(std::move(camera)) {
-  RY_ASSERT(camera_ != nullptr);
+namespace {
+
+struct TGeneratedRegistry {
+  std::mutex lock;
+  std::vector<std::pair<std::u16string, TGeneratedPictureFunc>> producers;
+};
+
+TGeneratedRegistry& Generators() {
+  static TGeneratedRegistry registry;
+  return registry;
+}
+
+constexpr std::u16string_view kGeneratedPrefixes[] = {
+    kButtonPicturePrefix, kShadowPicturePrefix,      kTextPicturePrefix,      kSizedTextPicturePrefix,
+    kMaskPicturePrefix,   kPresetMaskPicturePrefix, kEffectBufferPictureName};
+
+// The key a show's "ExeGUID" file gives its glyph caches; empty when there is none.
+std::u16string ReadExeGuid(TFileAccessor& accessor) {
+  constexpr int64_t kMaxKeyBytes = 4096; // a GUID; anything longer is not one
+  TOwned<TStream> stream = Open(accessor, u"ExeGUID");
+  if (!stream) return {};
+  const int64_t size = std::min(stream->GetSize(), kMaxKeyBytes);
+  std::string bytes(static_cast<size_t>(std::max<int64_t>(size, 0)), '\0');
+  bytes.resize(static_cast<size_t>(std::max<int64_t>(stream->Read(bytes.data(), size), 0)));
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+  std::u16string key;
+  if (!TryUtf8ToUtf16(bytes, key)) key.assign(bytes.begin(), bytes.end()); // single-byte text
+  while (!key.empty() && key.back() <= u' ')
+    key.pop_back();
+  return key;
+}
+
+} // namespace
+
+bool IsGeneratedPictureName(std::u16string_view name) noexcept {
+  return std::any_of(std::begin(kGeneratedPrefixes), std::end(kGeneratedPrefixes),
+                     [name](std::u16string_view prefix) { return name.starts_with(prefix); });
+}
+
+TGeneratedPictureFunc RegisterGeneratedPicture(std::u16string_view prefix, TGeneratedPictureFunc func) {
+  TGeneratedRegistry& registry = Generators();
+  std::lock_guard hold(registry.lock);
+  auto it = std::find_if(registry.producers.begin(), registry.producers.end(),
+                         [prefix](const auto& entry) { return entry.first == prefix; });
+  TGeneratedPictureFunc previous;
+  if (it != registry.producers.end()) {
+    previous = std::move(it->second);
+    if (func)
+      it->second = std::move(func);
+    else
+      registry.producers.erase(it);
+  } else if (func) {
+    registry.producers.emplace_back(std::u16string(prefix), std::move(func));
+  }
+  return previous;
+}
+
+TKivSlideHost::TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callbacks, std::u16string buttonsFolder,
+                             bool flag)
+    : accessor_(TRef<TFileAccessor>::Share(accessor)), callbacks_(std::move(callbacks)),
+      buttonsFolder_(std::move(buttonsFolder)), flag_(flag) {
+  RY_ASSERT(callbacks_.frameRect != nullptr && callbacks_.camera != nullptr && callbacks_.findSection != nullptr);
+  if (!accessor_) return;
+  provider_ = AddImageProvider(accessor_->Source(),
+                               [this](TFileSource& /*source*/, std::u16string_view name) -> TRef<TCachedBitmap> {
+                                 return IsGeneratedPictureName(name) ? GetGeneratedPicture(name) : nullptr;
+                               });
+  // Glyph caches stored in a show belong to the program that packed it.
+  if (std::u16string key = ReadExeGuid(*accessor_); !key.empty()) SetFontCacheKey(key);
+}
+
+TKivSlideHost::TKivSlideHost(TCameraCallback camera) {
+  RY_ASSERT(camera != nullptr);
+  callbacks_.camera = std::move(camera);
+}
+
+TKivSlideHost::~TKivSlideHost() {
+  provider_.reset(); // before anything it uses goes
+}
+
+TRect TKivSlideHost::FrameRect() const {
+  return callbacks_.frameRect ? callbacks_.frameRect() : TRect{};
+}
+
+const TCommonIniSection* TKivSlideHost::FindSection(std::u16string_view name) const {
+  return callbacks_.findSection ? callbacks_.findSection(name) : nullptr;
+}
+
+void TKivSlideHost::CallCustom() const {
+  if (callbacks_.custom) callbacks_.custom();
 }
 
 void TKivSlideHost::ScreenRay(float x, float y, T3DVector& origin, T3DVector& direction) const {
   origin = CameraPosition();
   direction = T3DVector{x, y, 0} - origin;
+}
+
+TRef<TCachedBitmap> TKivSlideHost::GetGeneratedPicture(std::u16string_view name) {
+  TGeneratedPictureFunc producer;
+  size_t prefixLength = 0;
+  {
+    TGeneratedRegistry& registry = Generators();
+    std::lock_guard hold(registry.lock);
+    for (const auto& [prefix, func] : registry.producers)
+      if (name.starts_with(prefix) && (!producer || prefix.size() > prefixLength)) {
+        producer = func;
+        prefixLength = prefix.size();
+      }
+  }
+  TRef<TCachedBitmap> picture;
+  if (producer) {
+    try {
+      picture = producer(*this, name.substr(prefixLength));
+    } catch (const std::exception& error) {
+      LogLine(std::string("TKivSlideHost.GetGeneratedPicture: ") + error.what());
+    }
+  }
+  if (picture) return picture;
+  auto placeholder = [](std::u16string_view placeholderName) -> TRef<TCachedBitmap> {
+    return TRef<TNamedBitmap>::Make(std::u16string(placeholderName), 1, 1);
+  };
+  if (name.starts_with(kEffectBufferPictureName)) return placeholder(kEffectBufferPlaceholder);
+  if (name.starts_with(kSizedTextPicturePrefix)) return placeholder(kSizedTextPlaceholder);
+  if (name.starts_with(kTextPicturePrefix)) return placeholder(kTextPlaceholder);
+  return nullptr;
+}
+
+const TCommonIniSection* FindSlideSection(const TIniStorage& project, std::u16string_view name) {
+  if (SameText(name, u"tracks")) {
+    const TIniSection* main = project.FindSection(u"main");
+    if (!main) return nullptr;
+    for (TIniObject* item = main->FirstObject(); item; item = main->NextObject(item))
+      if (SameText(item->ObjectTypeView(), u"VideoBoss")) return item;
+    return nullptr;
+  }
+  return project.FindSection(name);
 }
 
 // ---- TKivObject ----
@@ -475,12 +609,246 @@ void TKivObject::MeasureExtent() {
     child->MeasureExtent();
 }
 
+// ---- backgrounds ----
+
+namespace {
+
+// Beyond this many tiles either side of the centre a background is not drawn further out: tiny tiles of a
+// near-zero size would otherwise ask for millions of draws.
+constexpr int32_t kMaxTileSpan = 256;
+
+uint32_t ColorWithAlpha(uint32_t colorRef, uint8_t alpha) {
+  const uint32_t red = colorRef & 0xFF, green = (colorRef >> 8) & 0xFF, blue = (colorRef >> 16) & 0xFF;
+  return uint32_t{alpha} << 24 | red << 16 | green << 8 | blue;
+}
+
+T3DPoint ToPoint(const T3DVector& v) {
+  return {v.x, v.y, v.z};
+}
+
+TRef<TKivPicture> ResamplePicture(const TKivPicture& picture, TSize size) {
+  TDevBitmap scaled(size.width, size.height, TPixelFormat::pf32bit);
+  TBilinearResampler().Resample(picture.Bitmap(), scaled);
+  return MakeKivPicture(scaled);
+}
+
+} // namespace
+
+T2DVector BackgroundTileSize(float slideWidth, float slideHeight, float pictureWidth, float pictureHeight,
+                             float size) {
+  if (!(slideWidth > 0 && slideHeight > 0 && pictureWidth > 0 && pictureHeight > 0)) return {};
+  T2DVector tile;
+  if (slideWidth * pictureHeight >= pictureWidth * slideHeight) {
+    tile.x = size / 100 * slideWidth;
+    tile.y = tile.x * pictureHeight / pictureWidth;
+  } else {
+    tile.y = size / 100 * slideHeight;
+    tile.x = tile.y * pictureWidth / pictureHeight;
+  }
+  if (!(tile.x > 0 && tile.y > 0 && std::isfinite(tile.x) && std::isfinite(tile.y))) return {};
+  return tile;
+}
+
+TSize HalvedBackgroundSize(int32_t width, int32_t height, float tileWidth, float tileHeight) {
+  TSize size{width, height};
+  while (2 * tileWidth <= static_cast<float>(size.width) && 2 * tileHeight <= static_cast<float>(size.height)) {
+    const TSize half{(size.width + 1) / 2, (size.height + 1) / 2};
+    // At 1 x 1 (or with sub-pixel tiles) halving changes nothing any more.
+    if (half == size) break;
+    size = half;
+  }
+  return size;
+}
+
+std::u16string BackgroundPictureKey(float size, std::u16string_view fileName) {
+  char text[32];
+  const auto result = std::to_chars(std::begin(text), std::end(text), size);
+  std::u16string key(u"SlideBg: ");
+  key.append(text, result.ptr);
+  key += u':';
+  key += fileName;
+  return key;
+}
+
+uint8_t FirstBackgroundAlpha(float mix) {
+  const float weight = std::isfinite(mix) ? std::clamp(mix, 0.0f, 1.0f) : 0.0f;
+  return static_cast<uint8_t>(std::nearbyint((1 - weight) * 255));
+}
+
 // ---- TKivSlide ----
 
 TKivSlide::TKivSlide(TRef<TKivSlideHost> host, int32_t pass)
     : TKivObject(nullptr, std::u16string()), host_(std::move(host)), pass_(pass) {
   RY_ASSERT(host_);
   SetPosMode(TPosMode::Absolute);
+}
+
+TKivSlide::~TKivSlide() = default;
+
+void TKivSlide::LoadSlide(const TCommonIniSection& main, const TCommonIniSection* section, bool keepTimes,
+                          double effectOut, double effectIn, int32_t index) {
+  double begin = begin_, end = end_;
+  if (!keepTimes) {
+    const int32_t count = host_->SlideCount();
+    auto synchPos = [&main](int32_t n, double fallback) {
+      return static_cast<double>(
+          main.ReadInteger(u"opt_synchpos" + Utf8ToUtf16(std::to_string(n)), static_cast<int32_t>(fallback)));
+    };
+    begin = index > 0 && index <= count ? synchPos(index, 0) : 0;
+    end = index >= 0 && index < count ? synchPos(index + 1, begin) : begin;
+  }
+  slideIndex_ = index;
+  SetTimes(begin, end, effectIn, effectOut);
+  ReadBackground(main, section);
+  slideName_ = section ? section->GetName() : std::u16string();
+  if (section) LoadChildren(*section, false);
+  changed = 1;
+}
+
+void TKivSlide::ReadBackground(const TCommonIniSection& main, const TCommonIniSection* section) {
+  const bool personal =
+      section && section->ReadString(u"UsePersonal", u"") == u"1" && section->ReadString(u"Pers_Fon", u"") == u"1";
+  const TCommonIniSection& keys = personal ? *section : main;
+  const std::u16string prefix = personal ? u"" : u"opt_";
+  TSlideBackground background;
+  switch (keys.ReadInteger(prefix + u"bstyle", 0)) {
+  case 1:
+    background.color1 =
+        static_cast<uint32_t>(keys.ReadInteger(prefix + u"bname", static_cast<int32_t>(background.color1)));
+    break;
+  case 2:
+    background.picture = keys.ReadString(prefix + u"bname", background.picture);
+    if (!background.picture.empty()) background.kind = 3;
+    background.size = static_cast<float>(keys.ReadFloat(prefix + u"bsize", background.size));
+    break;
+  case 3: {
+    const int32_t colorStyle = keys.ReadInteger(prefix + u"bcolorstyle", 0);
+    if (colorStyle != 1 && colorStyle != 2) break;
+    background.kind = colorStyle == 1 ? 2 : 1;
+    background.color1 =
+        static_cast<uint32_t>(keys.ReadInteger(prefix + u"bcolor1", static_cast<int32_t>(background.color1)));
+    background.color2 =
+        static_cast<uint32_t>(keys.ReadInteger(prefix + u"bcolor2", static_cast<int32_t>(background.color2)));
+    break;
+  }
+  default:
+    break;
+  }
+  background.color1 &= 0xFFFFFF;
+  background.color2 &= 0xFFFFFF;
+  background_ = std::move(background);
+  changed = 1;
+}
+
+void TKivSlide::SetSecondBackground(const TSlideBackground& background, float mix) {
+  secondBackground_ = background;
+  mix_ = mix;
+  changed = 1;
+}
+
+void TKivSlide::SetPosition(float x, float y) {
+  KeyPoints().MutableCurrent().position = {x, y};
+  changed = 1;
+}
+
+TRef<TKivPicture> TKivSlide::GetBackgroundPicture(const TSlideBackground& background) {
+  if (background.kind != 3 || background.picture.empty()) return nullptr;
+  const std::u16string key = BackgroundPictureKey(background.size, background.picture);
+  std::lock_guard hold(picturesLock_);
+  for (const TKeptPicture& kept : pictures_)
+    if (kept.key == key) return kept.picture;
+
+  TRef<TKivPicture> picture = LoadKivPicture(*host_, background.picture);
+  if (!picture) return nullptr;
+  const T2DVector tile = BackgroundTileSize(Size().x, Size().y, static_cast<float>(picture->Width()),
+                                            static_cast<float>(picture->Height()), background.size);
+  if (tile.x > 0 && tile.y > 0) {
+    const TSize halved = HalvedBackgroundSize(picture->Width(), picture->Height(), tile.x, tile.y);
+    if (halved != TSize{picture->Width(), picture->Height()}) picture = ResamplePicture(*picture, halved);
+  }
+  // Kept even when not halved: the drawer's textures live with the picture, and a picture made anew for
+  // every frame would be uploaded anew for every frame.
+  if (pictures_.size() >= 2) pictures_.erase(pictures_.begin());
+  pictures_.push_back({key, picture});
+  return picture;
+}
+
+void TKivSlide::PrepareContent(TDeviceDrawer& drawer) {
+  for (const TSlideBackground* background : {&background_, &secondBackground_})
+    if (TRef<TKivPicture> picture = GetBackgroundPicture(*background))
+      drawer.PrepareImage(*picture, TImageParams{});
+}
+
+void TKivSlide::DrawContent(TDeviceDrawer& drawer) {
+  if (!CanDraw()) return;
+  const uint8_t alpha = FirstBackgroundAlpha(mix_);
+  if (alpha > 0) DrawBackground(drawer, background_, alpha);
+  if (alpha < 255) DrawBackground(drawer, secondBackground_, static_cast<uint8_t>(255 - alpha));
+}
+
+void TKivSlide::DrawBackground(TDeviceDrawer& drawer, const TSlideBackground& background, uint8_t alpha) {
+  T3DVector corners[4]; // top-left, top-right, bottom-right, bottom-left
+  GetCorners(corners);
+  const T3DVector& topLeft = corners[0];
+  const T3DVector& topRight = corners[1];
+  const T3DVector& bottomRight = corners[2];
+  const T3DVector& bottomLeft = corners[3];
+
+  if (background.kind != 3) {
+    // Grown by 2 pixels so that no slide edge shows through antialiased neighbours.
+    const T3DVector grownTopLeft = topLeft + T3DVector{-2, -2, 0};
+    const T3DVector grownTopRight = topRight + T3DVector{2, -2, 0};
+    const T3DVector grownBottomLeft = bottomLeft + T3DVector{-2, 2, 0};
+    TBoxParams box;
+    switch (background.kind) {
+    case 1:
+      box.fillType = 6;
+      break;
+    case 2:
+      box.fillType = 5;
+      break;
+    default:
+      box.fillType = 8;
+      box.opacity = static_cast<float>(alpha) / 255 * 100;
+      break;
+    }
+    box.color1 = ColorWithAlpha(background.color1, alpha);
+    box.color2 = box.fillType == 8 ? box.color1 : ColorWithAlpha(background.color2, alpha);
+    drawer.DrawBox({grownTopLeft.x, grownTopLeft.y, 0}, {0, 0}, box, ToPoint(grownTopRight - grownTopLeft),
+                   ToPoint(grownBottomLeft - grownTopLeft));
+    return;
+  }
+
+  TRef<TKivPicture> picture = GetBackgroundPicture(background);
+  if (!picture || picture->Width() <= 0 || picture->Height() <= 0) return;
+  const float slideWidth = Size().x, slideHeight = Size().y;
+  const float pictureWidth = static_cast<float>(picture->Width());
+  const float pictureHeight = static_cast<float>(picture->Height());
+  const T2DVector tile = BackgroundTileSize(slideWidth, slideHeight, pictureWidth, pictureHeight, background.size);
+  if (!(tile.x > 0 && tile.y > 0)) return;
+  const float quadWidth = std::nearbyint(topRight.x - topLeft.x);
+  const float quadHeight = std::nearbyint(bottomLeft.y - topLeft.y);
+  const float tileWidth = tile.x * quadWidth / slideWidth;
+  const float tileHeight = tile.y * quadHeight / slideHeight;
+  // Tiles under a pixel show nothing but cost a draw each.
+  if (!(std::fabs(tileWidth) >= 1 && std::fabs(tileHeight) >= 1)) return;
+  const auto span = [](float extent, float tileExtent) {
+    const double count = std::ceil(static_cast<double>(extent) / tileExtent / 2);
+    return static_cast<int32_t>(std::clamp(count, 0.0, static_cast<double>(kMaxTileSpan)));
+  };
+  const int32_t columns = span(slideWidth, tile.x);
+  const int32_t rows = span(slideHeight, tile.y);
+  const float centerX = (topLeft.x + topRight.x + bottomRight.x + bottomLeft.x) / 4;
+  const float centerY = (topLeft.y + topRight.y + bottomRight.y + bottomLeft.y) / 4;
+  TImageParams params;
+  params.opacity = static_cast<float>(alpha) / 255 * 100;
+  const T3DPoint xAxis{tileWidth / pictureWidth, 0, 0};
+  const T3DPoint yAxis{0, tileHeight / pictureHeight, 0};
+  const TFloatPoint pivot{pictureWidth / 2, pictureHeight / 2};
+  for (int32_t row = -rows; row <= rows; ++row)
+    for (int32_t column = -columns; column <= columns; ++column)
+      drawer.DrawImage(*picture, {centerX + column * tileWidth, centerY + row * tileHeight, 0}, params, xAxis,
+                       yAxis, pivot);
 }
 
 void TKivSlide::SetTimes(double begin, double end, double effectIn, double effectOut) {

@@ -4,14 +4,19 @@
 // rules, hit testing and change tracking. Content kinds derive from it and register with the factory.
 
 #include "SpeedStorage.h"
+#include "ryCachedBitmap.h"
 #include "ryDrawItemBase.h"
 #include "ryIniStorage.h"
+#include "ryKivFilter.h"
+#include "ryKivPicture.h"
 #include "ryKivVectors.h"
 #include "ryObjects.h"
 
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +26,8 @@ namespace kiv {
 class TKivParams;
 class TKivObject;
 class TKivSlide;
+class TFileAccessor;
+class TCallbackHandle;
 
 // The key point list of an object: anchor times come from the object (and so from its slide).
 class TKeyPoints : public TKeyPointList {
@@ -80,22 +87,101 @@ struct TScreenExtent {
   float nearestDepth = std::numeric_limits<float>::infinity();
 };
 
-// Provided by the slide producer for all slides of a show. Only what the object tree needs lives here.
+// What the slide producer supplies to the host of its slides.
+struct TSlideHostCallbacks {
+  std::function<TRect()> frameRect;                                             // required
+  std::function<T3DVector()> camera;                                            // required
+  std::function<const TCommonIniSection*(std::u16string_view name)> findSection; // required
+  std::function<void()> custom;                                                 // optional, the creator's
+};
+
+// Generated picture names start with one of these; the rest encodes the request.
+inline constexpr std::u16string_view kButtonPicturePrefix = u"Button: ";
+inline constexpr std::u16string_view kShadowPicturePrefix = u"Shadow: ";
+inline constexpr std::u16string_view kTextPicturePrefix = u"Text: ";
+inline constexpr std::u16string_view kSizedTextPicturePrefix = u"TextWithSize:";
+inline constexpr std::u16string_view kMaskPicturePrefix = u"Mask: ";
+inline constexpr std::u16string_view kPresetMaskPicturePrefix = u"PresetedMask:";
+inline constexpr std::u16string_view kEffectBufferPictureName = u"SlideEffectBuffer";
+
+// Names of the stand-ins given when a producer cannot deliver.
+inline constexpr std::u16string_view kEffectBufferPlaceholder = u"zaglushka for slide-effect buffer";
+inline constexpr std::u16string_view kTextPlaceholder = u"Text Zaglushka";
+inline constexpr std::u16string_view kSizedTextPlaceholder = u"Sized Text Zaglushka";
+
+// A generated picture that knows what it is called (placeholders are told apart by name).
+class TNamedBitmap : public TCachedBitmap {
+public:
+  TNamedBitmap(std::u16string name, int width, int height, std::vector<uint32_t> pixels = {})
+      : TCachedBitmap(width, height, std::move(pixels)), name_(std::move(name)) {}
+  const std::u16string& Name() const noexcept { return name_; }
+
+private:
+  std::u16string name_;
+};
+
+// Whether a show file name asks for a generated picture.
+bool IsGeneratedPictureName(std::u16string_view name) noexcept;
+
+// Shared by all slides of a show: the show's files, the generated pictures and the producer's callbacks.
 class TKivSlideHost : public TRefObj {
 public:
   using TCameraCallback = std::function<T3DVector()>;
-  // The camera callback is required ("Assertion failure" otherwise).
+  // frameRect, camera and findSection are required ("Assertion failure" otherwise). accessor may be
+  // nullptr (tests); otherwise the host offers its generated pictures to the accessor's source.
+  TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callbacks, std::u16string buttonsFolder, bool flag);
+  // Without a show: only the camera (required).
   explicit TKivSlideHost(TCameraCallback camera);
+  ~TKivSlideHost() override;
 
-  T3DVector CameraPosition() const { return camera_(); }
+  TFileAccessor* Accessor() const noexcept { return accessor_.get(); }
+  // Applied to on-screen sizes when load resolutions are chosen.
+  float PixelDensity() const noexcept { return pixelDensity_; }
+  void SetPixelDensity(float density) { pixelDensity_ = density; }
+  const std::u16string& ButtonsFolder() const noexcept { return buttonsFolder_; }
+  bool Flag() const noexcept { return flag_; }
+  // Set by the producer.
+  void SetSlideCount(int32_t count) { slideCount_ = count; }
+  int32_t SlideCount() const noexcept { return slideCount_; }
+  void SetDesignSize(TSize size) { designSize_ = size; }
+  TSize DesignSize() const noexcept { return designSize_; }
+
+  T3DVector CameraPosition() const { return callbacks_.camera(); }
+  // Empty without a producer.
+  TRect FrameRect() const;
+  // nullptr without a producer or when there is no such section.
+  const TCommonIniSection* FindSection(std::u16string_view name) const;
+  // The creator's callback, when it gave one.
+  void CallCustom() const;
+
   // The ray from the camera through a screen point (on the plane z = 0).
   void ScreenRay(float x, float y, T3DVector& origin, T3DVector& direction) const;
   // Whether an object whose frame is degenerate may still be drawn.
   virtual bool AcceptsDegenerate(const TKivObject& /*object*/) const { return false; }
 
+  // Generated pictures by name ("Text: ...", "Button: ...", "SlideEffectBuffer", ...); nullptr when none
+  // can be produced (the effect buffer and texts give their placeholders instead).
+  TRef<TCachedBitmap> GetGeneratedPicture(std::u16string_view name);
+
 private:
-  TCameraCallback camera_;
+  TRef<TFileAccessor> accessor_;
+  TSlideHostCallbacks callbacks_; // read-only after creation
+  std::u16string buttonsFolder_;
+  bool flag_ = false;
+  float pixelDensity_ = 1;
+  int32_t slideCount_ = 0;
+  TSize designSize_;
+  std::unique_ptr<TCallbackHandle> provider_; // our generated pictures, offered to the accessor's source
 };
+
+// Process-wide producers of generated pictures by name prefix; the content kinds register theirs
+// ("Text: ", "TextWithSize:", "Button: "). Answers the one it replaced; an empty function unregisters.
+using TGeneratedPictureFunc = std::function<TRef<TCachedBitmap>(TKivSlideHost& host, std::u16string_view rest)>;
+TGeneratedPictureFunc RegisterGeneratedPicture(std::u16string_view prefix, TGeneratedPictureFunc func);
+
+// A slide section as the producer finds it: "tracks" is the show's video container (the object of type
+// "VideoBoss" in "main"), any other name the section of that name.
+const TCommonIniSection* FindSlideSection(const TIniStorage& project, std::u16string_view name);
 
 // The result of a hit test: the object and the point in its content's pixels (0..width, 0..height).
 struct TKivHit {
@@ -257,13 +343,56 @@ private:
   TScreenExtent extent_;
 };
 
-// The root of a slide's tree: anchor times, the camera's depth factor and resolution planning.
+// A slide background as read from the project: kind 0 solid, 1 left-to-right and 2 top-to-bottom
+// gradients, 3 a picture tiled about the centre.
+struct TSlideBackground {
+  int32_t kind = 0;
+  uint32_t color1 = 0; // colour references (0x00BBGGRR)
+  uint32_t color2 = 0;
+  std::u16string picture;
+  float size = 100; // tile size in percent of the slide
+  bool operator==(const TSlideBackground&) const = default;
+};
+
+// Tile size of a background picture w x h on a slide W x H (size in percent): the picture covers the
+// slide at 100, cut on its longer side. 0 x 0 when nothing can be tiled.
+T2DVector BackgroundTileSize(float slideWidth, float slideHeight, float pictureWidth, float pictureHeight,
+                             float size);
+// The size (a, c) a w x h picture is halved to for tiles tw x th; stops when a halving changes nothing.
+TSize HalvedBackgroundSize(int32_t width, int32_t height, float tileWidth, float tileHeight);
+// Key of a scaled background picture in a slide's list: "SlideBg: " + size + ":" + file name.
+std::u16string BackgroundPictureKey(float size, std::u16string_view fileName);
+// Alpha of the first background for a mix (the second gets 255 - it).
+uint8_t FirstBackgroundAlpha(float mix);
+
+// The root of a slide's tree: anchor times, background, the camera's depth factor and resolution planning.
 class TKivSlide : public TKivObject {
 public:
   TKivSlide(TRef<TKivSlideHost> host, int32_t pass);
+  ~TKivSlide() override;
 
   TKivSlideHost* GetHost() const override { return host_.get(); }
   int32_t Pass() const noexcept { return pass_; }
+
+  // Times from "main" (unless keepTimes), effects, background, name and objects from the section.
+  void LoadSlide(const TCommonIniSection& main, const TCommonIniSection* section, bool keepTimes,
+                 double effectOut, double effectIn, int32_t index);
+  // From the section's own keys when it says so ("UsePersonal" and "Pers_Fon" both "1"), else from
+  // main's "opt_" keys.
+  void ReadBackground(const TCommonIniSection& main, const TCommonIniSection* section);
+  // The custom transition's second background and its weight (0..1).
+  void SetSecondBackground(const TSlideBackground& background, float mix);
+  const TSlideBackground& Background() const noexcept { return background_; }
+  const TSlideBackground& SecondBackground() const noexcept { return secondBackground_; }
+  float BackgroundMix() const noexcept { return mix_; }
+
+  // Play position modulo the slide count; -1 for dialogs.
+  void SetSlideIndex(int32_t index) { slideIndex_ = index; }
+  int32_t SlideIndex() const noexcept { return slideIndex_; }
+  const std::u16string& SlideName() const noexcept { return slideName_; }
+  TKivFilter& Filter() noexcept { return filter_; }
+  // The current position value; the producer sets (0, 0) and puts the frame's origin at the screen centre.
+  void SetPosition(float x, float y);
 
   // Begin and end of the slide in its pass, the transitions into it and into the next one (ms).
   void SetTimes(double begin, double end, double effectIn, double effectOut);
@@ -284,13 +413,36 @@ public:
   // The slide's scale times its size.
   T2DVector OnScreenSize() const override;
 
+  // The picture a background is drawn with: from the list when kept there, else loaded and, when it is
+  // far larger than its tiles, halved and kept (at most two). nullptr for other kinds or no picture.
+  TRef<TKivPicture> GetBackgroundPicture(const TSlideBackground& background);
+  int BackgroundPictureCount() const noexcept { return static_cast<int>(pictures_.size()); }
+
+protected:
+  void DrawContent(TDeviceDrawer& drawer) override;
+  void PrepareContent(TDeviceDrawer& drawer) override;
+
 private:
+  struct TKeptPicture {
+    std::u16string key;
+    TRef<TKivPicture> picture;
+  };
+  void DrawBackground(TDeviceDrawer& drawer, const TSlideBackground& background, uint8_t alpha);
+
   TRef<TKivSlideHost> host_;
   int32_t pass_;
+  int32_t slideIndex_ = -1;
   double begin_ = 0;
   double end_ = 0;
   double effectIn_ = 0;
   double effectOut_ = 0;
+  std::u16string slideName_;
+  TSlideBackground background_;
+  TSlideBackground secondBackground_;
+  float mix_ = 0;
+  std::mutex picturesLock_;             // the loader prepares while the engine draws
+  std::vector<TKeptPicture> pictures_; // oldest first, at most two
+  TKivFilter filter_;
   float depthFactor_ = 1;
   bool planning_ = false;
 };

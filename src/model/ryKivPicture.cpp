@@ -1,1 +1,71 @@
 #include "ryKivPicture.h"
+
+#include "ryAssert.h"
+#include "ryImageDecoder.h"
+#include "ryKivFileAccessor2.h"
+#include "ryKivObjects4.h"
+#include "ryTextProducer2.h"
+
+#include <cstring>
+
+namespace kiv {
+
+namespace {
+
+void CopyPixels(const TCachedBitmap& bitmap, TDevBitmap& pixels) {
+  pixels.SetSize(bitmap.Width(), bitmap.Height(), TPixelFormat::pf32bit);
+  const size_t rowBytes = static_cast<size_t>(bitmap.Width()) * 4;
+  for (int y = 0; y < bitmap.Height(); ++y)
+    std::memcpy(pixels.ScanLine(y), bitmap.Pixels().data() + static_cast<size_t>(y) * bitmap.Width(), rowBytes);
+}
+
+TRef<TKivPicture> ErrorPicture(TFileAccessor* accessor, std::u16string_view name) {
+  const bool opened = accessor && Open(*accessor, name) != nullptr;
+  TRef<TCachedBitmap> bitmap = MakeErrorBitmap(ErrorPictureLines(TMediaKind::Image, opened, name));
+  return bitmap ? TRef<TKivPicture>::Make(std::move(bitmap)) : nullptr;
+}
+
+} // namespace
+
+TKivPicture::TKivPicture(TRef<TCachedBitmap> bitmap) : bitmap_(std::move(bitmap)) {
+  RY_ASSERT(bitmap_);
+  CopyPixels(*bitmap_, pixels_);
+}
+
+TKivPicture::TKivPicture(TOwned<TKivImage> image) : view_(std::move(image)) {
+  RY_ASSERT(view_);
+  bitmap_ = TRef<TCachedBitmap>::Share(&view_->Bitmap());
+  CopyPixels(*bitmap_, pixels_);
+}
+
+TRef<TKivPicture> MakeKivPicture(const TDevBitmap& pixels) {
+  RY_ASSERT(pixels.Format() == TPixelFormat::pf32bit);
+  std::vector<uint32_t> words(static_cast<size_t>(pixels.Width()) * static_cast<size_t>(pixels.Height()));
+  for (int32_t y = 0; y < pixels.Height(); ++y)
+    std::memcpy(words.data() + static_cast<size_t>(y) * pixels.Width(), pixels.ScanLine(y),
+                static_cast<size_t>(pixels.Width()) * 4);
+  return TRef<TKivPicture>::Make(TRef<TCachedBitmap>::Make(pixels.Width(), pixels.Height(), std::move(words)));
+}
+
+TRef<TCachedBitmap> MakeErrorBitmap(const std::vector<std::u16string>& lines) {
+  TOwned<TImage> image = MakeErrorPicture(lines);
+  if (!image) return nullptr;
+  TRef<TBitmap> bitmap = image->GetMipLevel(0, TBitmapFormat::Pf32bit);
+  return bitmap ? ToCachedBitmap(*bitmap) : nullptr;
+}
+
+TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name) {
+  const bool generated = IsGeneratedPictureName(name);
+  TFileAccessor* accessor = host.Accessor();
+  // The effect buffer changes with every transition: the shared cache must not keep it.
+  if (generated && (!accessor || name.starts_with(kEffectBufferPictureName))) {
+    TRef<TCachedBitmap> bitmap = host.GetGeneratedPicture(name);
+    return bitmap ? TRef<TKivPicture>::Make(std::move(bitmap)) : nullptr;
+  }
+  if (!accessor) return ErrorPicture(nullptr, name);
+  if (TOwned<TKivImage> image = LoadSharedImage(*accessor, name)) return TRef<TKivPicture>::Make(std::move(image));
+  // A generated picture that cannot be made is simply absent; a show file gets the error picture.
+  return generated ? nullptr : ErrorPicture(accessor, name);
+}
+
+} // namespace kiv
