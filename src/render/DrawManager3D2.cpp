@@ -70,8 +70,20 @@ void TPlaneTexture::Release() {
   TCustomTexture::Release();
 }
 
+namespace {
+
+unsigned VideoRequest(bool mask, bool alpha, bool threePlanes) {
+  if (threePlanes) return 0;
+  if (alpha && !mask) return kYUVRGBA;
+  if (mask) return kYUVLumaOnly;
+  return kYUVGrey16;
+}
+
+} // namespace
+
 T3DYUV::T3DYUV(T3DDrawer* owner, int32_t w, int32_t h, bool mask, bool alpha, bool threePlanes)
-    : drawer(owner), width(w), height(h), paddedWidth(PaddedVideoSize(w)), paddedHeight(PaddedVideoSize(h)) {
+    : TDeviceYUVImage(w, h, VideoRequest(mask, alpha, threePlanes)), drawer(owner), width(w), height(h),
+      paddedWidth(PaddedVideoSize(w)), paddedHeight(PaddedVideoSize(h)) {
   RY_ASSERT(w > 0 && h > 0);
   maskMode = mask;
   withAlpha = alpha;
@@ -119,24 +131,42 @@ TSize T3DYUV::PlaneSize(int plane) const {
   return {width, height};
 }
 
-TDevBitmap* T3DYUV::GetPlane(int plane) {
-  TPlaneTexture* texture = Texture(plane);
-  std::unique_lock hold(lock);
-  if (disabled || !texture) return nullptr;
-  TDeviceLockGuard device(DeviceLock());
-  // The whole texture is locked so that PutPlane can pad past the plane's right and bottom edges.
-  TDevBitmap* bits = texture->LockLevel({0, 0, texture->width, texture->height}, 0);
-  if (!bits) return nullptr;
-  held_[static_cast<size_t>(plane)] = std::move(hold);
+int32_t T3DYUV::PlanesOut() {
   std::lock_guard count(countLock_);
-  ++planesOut_;
-  return bits;
+  return planesOut_;
 }
 
-bool T3DYUV::PutPlane(int plane, TDevBitmap* buffer) {
+TYUVPlane T3DYUV::GetPlane(int plane) {
+  Texture(plane);
+  Enter();
   TPlaneTexture* texture = Texture(plane);
-  RY_ASSERT_MSG(planesOut_ > 0, "T3DYUV.PutPlane: no plane out");
-  if (!texture || !buffer) return false;
+  const size_t index = static_cast<size_t>(plane);
+  TDevBitmap* bits = nullptr;
+  if (!disabled && texture && !locked_[index]) {
+    TDeviceLockGuard device(DeviceLock());
+    // The whole texture is locked so that PutPlane can pad past the plane's right and bottom edges.
+    bits = texture->LockLevel({0, 0, texture->width, texture->height}, 0);
+  }
+  if (!bits) {
+    Leave();
+    return {};
+  }
+  locked_[index] = bits;
+  {
+    std::lock_guard count(countLock_);
+    ++planesOut_;
+  }
+  const TSize size = PlaneSize(plane);
+  return {bits->ScanLine(0), bits->Pitch(), size.width * BytesPerPixel(bits->Format()), size.height};
+}
+
+void T3DYUV::PutPlane(int plane, const TYUVPlane& /*written*/) {
+  Texture(plane);
+  RY_ASSERT_MSG(PlanesOut() > 0, "T3DYUV.PutPlane: no plane out");
+  const size_t index = static_cast<size_t>(plane);
+  TDevBitmap* buffer = std::exchange(locked_[index], nullptr);
+  if (!buffer) return; // this plane was never handed out
+  TPlaneTexture* texture = Texture(plane);
   const TSize size = PlaneSize(plane);
   const int bpp = BytesPerPixel(buffer->Format());
   const int32_t w = std::min(size.width, buffer->Width()), h = std::min(size.height, buffer->Height());
@@ -151,21 +181,22 @@ bool T3DYUV::PutPlane(int plane, TDevBitmap* buffer) {
     for (int32_t row = h; row < buffer->Height(); ++row)
       std::memcpy(buffer->ScanLine(row), buffer->ScanLine(h - 1), bytes);
   }
-  {
+  if (texture) {
     TDeviceLockGuard device(DeviceLock());
     texture->UnlockLevel(buffer, 0);
   }
-  std::unique_lock<std::recursive_mutex> release = std::move(held_[static_cast<size_t>(plane)]);
   {
     std::lock_guard count(countLock_);
     --planesOut_;
   }
+  Leave();
   planesBack_.notify_all();
-  return true;
 }
 
 void T3DYUV::Done() {
-  std::lock_guard hold(lock);
+  TMonitorLock hold(*this);
+  if (disabled) return;
+  TDeviceLockGuard device(DeviceLock());
   for (int plane = 0; plane < 5; ++plane)
     if (TPlaneTexture* texture = Texture(plane); texture && texture->texture) texture->texture->PreLoad();
   textureLost = false;
@@ -176,13 +207,20 @@ void T3DYUV::ReleaseTextures() {
     std::unique_lock count(countLock_);
     planesBack_.wait(count, [&] { return planesOut_ == 0; });
   }
-  std::lock_guard hold(lock);
+  TMonitorLock hold(*this);
   TDeviceLockGuard device(DeviceLock());
   y.reset();
   u.reset();
   v.reset();
   rgba.reset();
   grey.reset();
+}
+
+void T3DYUV::Detach() {
+  ReleaseTextures();
+  TMonitorLock hold(*this);
+  disabled = true;
+  drawer = nullptr;
 }
 
 // ---- the drawer ----
@@ -195,8 +233,9 @@ T3DDrawer::T3DDrawer(TOwned<T3DScreen> screen) : screen_(std::move(screen)) {
 
 T3DDrawer::~T3DDrawer() {
   std::lock_guard lock(DrawerLock());
+  // Images someone still holds outlive the drawer without textures.
   for (auto& video : videos_)
-    video->ReleaseTextures();
+    video->Detach();
   videos_.clear();
   shaders_.clear();
   maskProduct_.reset();
@@ -604,13 +643,13 @@ void T3DDrawer::EndSharpen(uint8_t threshold, float amount) {
 TDeviceYUVImage* T3DDrawer::CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) {
   std::lock_guard lock(DrawerLock());
   const bool threePlanes = ShaderLevel() != 0 && !maskMode && !withAlpha;
-  videos_.push_back(MakeOwned<T3DYUV>(this, width, height, maskMode, withAlpha, threePlanes));
+  videos_.push_back(TRef<T3DYUV>::Make(this, width, height, maskMode, withAlpha, threePlanes));
   return videos_.back().get();
 }
 
 void T3DDrawer::FreeVideoImage(TDeviceYUVImage* video) {
   std::lock_guard lock(DrawerLock());
-  std::erase_if(videos_, [&](const TOwned<T3DYUV>& item) { return item.get() == video; });
+  std::erase_if(videos_, [&](const TRef<T3DYUV>& item) { return item.get() == video; });
 }
 
 void T3DDrawer::DrawVideo(TDeviceYUVImage& image, const T3DPoint& placement, const TVideoParams& params,
@@ -618,7 +657,8 @@ void T3DDrawer::DrawVideo(TDeviceYUVImage& image, const T3DPoint& placement, con
   auto* video = dynamic_cast<T3DYUV*>(&image);
   RY_ASSERT_MSG(video != nullptr, "T3DDrawer.DrawVideo: not a video image of this drawer");
   RY_ASSERT_MSG(params.deinterlace <= 2, "T3DDrawer.DrawVideo: deinterlace mode out of range");
-  std::lock_guard hold(video->lock);
+  TMonitorLock hold(*video);
+  if (video->disabled) return;
   const uint32_t color = TintColor(params.tintColor, TruncOpacityByte(params.opacity));
   const TQuadColors colors{color, color, color, color};
   const TQuadPlacement where = Placement(placement, pivot, xAxis, yAxis, offset);

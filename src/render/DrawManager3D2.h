@@ -7,6 +7,7 @@
 #include "TileBitmap.h"
 #include "ryKivEffectParams.h"
 #include "ryDrawManager2.h"
+#include "ryYUVImage.h"
 
 #include <condition_variable>
 #include <map>
@@ -16,20 +17,20 @@ namespace kiv {
 
 class T3DDrawer;
 
-// A decoded video frame that the decoder writes plane by plane. Planes: 0 Y, 1 U, 2 V (8-bit), 3 grey
-// (16-bit R5G6B5), 4 RGBA (32-bit). The decoder gets a plane, fills its PlaneSize pixels, puts it back,
-// and calls Done when the frame is complete. The video library's TYUVImage is the decoder's side of such a
-// frame; the two meet when video objects are drawn.
-class TDeviceYUVImage : public TObj {
+// A decoded video frame that the decoder writes plane by plane, straight into the drawer's textures: the
+// video library's frame sources fill any TYUVImage, and this is the drawer's. Planes: 0 Y, 1 U, 2 V (8-bit),
+// 3 grey (16-bit R5G6B5), 4 RGBA (32-bit); which ones exist follows the request chosen at creation.
+class TDeviceYUVImage : public TYUVImage {
 public:
-  virtual TDevBitmap* GetPlane(int plane) = 0; // none when the plane cannot be written now
-  virtual bool PutPlane(int plane, TDevBitmap* buffer) = 0;
-  virtual void Done() = 0;
+  // Pixels of a plane (U and V are integer halves).
   virtual TSize PlaneSize(int plane) const = 0;
-  // What the frame wants from the decoder.
+  // What the frame wants from the decoder; fixed at creation, mirrored in Request().
   bool maskMode = false;  // Y plane only
   bool withAlpha = false; // RGBA
   bool greyForm = false;  // 16-bit grey written by the processor
+
+protected:
+  TDeviceYUVImage(int width, int height, unsigned request) : TYUVImage(width, height, request) {}
 };
 
 class T3DYUV;
@@ -66,29 +67,33 @@ class T3DYUV final : public TDeviceYUVImage {
 public:
   T3DYUV(T3DDrawer* owner, int32_t w, int32_t h, bool mask, bool alpha, bool threePlanes);
   ~T3DYUV() override;
-  TDevBitmap* GetPlane(int plane) override;
-  bool PutPlane(int plane, TDevBitmap* buffer) override;
+  // Locks the object and level 0 of the plane's texture; an empty plane when it cannot be written now.
+  TYUVPlane GetPlane(int plane) override;
+  // Pads the plane to the texture's right and bottom edges, unlocks the texture and the object.
+  void PutPlane(int plane, const TYUVPlane& written) override;
   void Done() override;
   TSize PlaneSize(int plane) const override;
   // Waits until no plane is out, then frees every texture.
   void ReleaseTextures();
+  // The drawer goes first: no more planes are handed out.
+  void Detach();
+  int32_t PlanesOut();
 
-  T3DDrawer* drawer;
+  T3DDrawer* drawer; // cleared when the drawer goes
   int32_t width, height;
   int32_t paddedWidth, paddedHeight;
   TOwned<TVideoTexture> y, u, v;
   TOwned<TRGBATexture> rgba;
   TOwned<TGrayScaleTexture> grey;
   bool textureLost = false; // set when a device texture goes; the next frame is uploaded again
-  bool disabled = false;
-  std::recursive_mutex lock; // held by the decoder while planes are out, by the drawer while it draws
+  bool disabled = false;    // set by Detach, read under the object's lock
 
 private:
   TPlaneTexture* Texture(int plane) const;
   std::mutex countLock_;
   std::condition_variable planesBack_;
   int32_t planesOut_ = 0;
-  std::array<std::unique_lock<std::recursive_mutex>, 5> held_;
+  std::array<TDevBitmap*, 5> locked_{}; // level 0 of each plane that is out; decoder thread
 };
 
 // A transition between two items, implemented by the transitions library.
@@ -160,7 +165,7 @@ public:
   bool CopyTo(TDevBitmap& bitmap) override;
   void SetViewArea(const TRect& area, TSize size) override;
 
-  // Frees a video image made by CreateVideoImage.
+  // Drops the drawer's reference to a video image made by CreateVideoImage.
   void FreeVideoImage(TDeviceYUVImage* video);
   // The multi-texture an image is drawn from with these parameters; created and stored on first use.
   TMultiTexture6* ImageTexture(TDrawImage& image, const TImageParams& params);
@@ -185,7 +190,7 @@ private:
   TRenderTargetManager fullPool_, halfPool_;
   TOwned<TTextureManager6> textures_;
   TOwned<TBoxAntialiaser> antialiaser_;
-  std::vector<TOwned<T3DYUV>> videos_;
+  std::vector<TRef<T3DYUV>> videos_; // one reference each; users may share more
   std::map<std::string, TOwned<TShader>> shaders_;
   TOwned<TShader> maskProduct_;
   TRenderTargetHandle sharpenTarget_; // the target of a pending sharpen

@@ -244,18 +244,20 @@ TEST_F(DrawerTest, VideoFrameMatchesBt601) {
   } cases[] = {{128, 128}, {40, 200}, {220, 30}, {16, 240}};
   for (const TCase& c : cases) {
     TDevBitmap planeY(61, 41, TPixelFormat::pf8bit);
-    TDevBitmap* y = video->GetPlane(0);
-    ASSERT_NE(y, nullptr);
+    const TYUVPlane y = video->GetPlane(0);
+    ASSERT_NE(y.data, nullptr);
     for (int row = 0; row < 41; ++row)
       for (int x = 0; x < 61; ++x)
-        planeY.ScanLine(row)[x] = y->ScanLine(row)[x] = uint8_t(16 + random() % 220);
-    ASSERT_TRUE(video->PutPlane(0, y));
+        planeY.ScanLine(row)[x] = y.Row(row)[x] = uint8_t(16 + random() % 220);
+    video->PutPlane(0, y);
     for (int plane : {1, 2}) {
-      TDevBitmap* bits = video->GetPlane(plane);
-      ASSERT_NE(bits, nullptr);
+      const TYUVPlane bits = video->GetPlane(plane);
+      ASSERT_NE(bits.data, nullptr);
+      ASSERT_EQ(bits.width, 30);
+      ASSERT_EQ(bits.height, 20);
       for (int row = 0; row < 20; ++row)
-        std::fill_n(bits->ScanLine(row), 30, plane == 1 ? c.u : c.v);
-      ASSERT_TRUE(video->PutPlane(plane, bits));
+        std::fill_n(bits.Row(row), 30, plane == 1 ? c.u : c.v);
+      video->PutPlane(plane, bits);
     }
     video->Done();
     TVideoParams params;
@@ -294,20 +296,19 @@ TEST_F(DrawerTest, VideoFormsFilledByTheProcessor) {
   };
   for (const TCase& c : cases) {
     // The grey form is what a device without shaders gets; build it directly.
-    TOwned<T3DYUV> own;
+    TRef<T3DYUV> own;
     TDeviceYUVImage* video = nullptr;
     if (c.plane == 3)
-      video = (own = MakeOwned<T3DYUV>(rig->drawer.get(), 20, 10, false, false, false)).get();
+      video = (own = TRef<T3DYUV>::Make(rig->drawer.get(), 20, 10, false, false, false)).get();
     else
       video = rig->drawer->CreateVideoImage(20, 10, c.mask, c.alpha);
-    TDevBitmap* bits = video->GetPlane(c.plane);
-    ASSERT_NE(bits, nullptr) << c.plane;
+    const TYUVPlane bits = video->GetPlane(c.plane);
+    ASSERT_NE(bits.data, nullptr) << c.plane;
+    const int bpp = bits.width / 20;
     for (int y = 0; y < 10; ++y)
-      for (int x = 0; x < 20; ++x) {
-        uint8_t* p = bits->ScanLine(y) + x * BytesPerPixel(bits->Format());
-        std::memcpy(p, &c.fill, size_t(BytesPerPixel(bits->Format())));
-      }
-    ASSERT_TRUE(video->PutPlane(c.plane, bits));
+      for (int x = 0; x < 20; ++x)
+        std::memcpy(bits.Row(y) + x * bpp, &c.fill, size_t(bpp));
+    video->PutPlane(c.plane, bits);
     video->Done();
     TVideoParams params;
     params.maskInvert = c.invert;
@@ -333,12 +334,12 @@ TEST_F(DrawerTest, VideoKeyingAndDeinterlacing) {
   auto* video = rig->drawer->CreateVideoImage(16, 16, false, false);
   const uint8_t fills[3] = {180, 60, 200}; // a saturated red-orange
   for (int plane = 0; plane < 3; ++plane) {
-    TDevBitmap* bits = video->GetPlane(plane);
-    ASSERT_NE(bits, nullptr);
+    const TYUVPlane bits = video->GetPlane(plane);
+    ASSERT_NE(bits.data, nullptr);
     const TSize size = video->PlaneSize(plane);
     for (int y = 0; y < size.height; ++y)
-      std::fill_n(bits->ScanLine(y), size.width, fills[plane]);
-    ASSERT_TRUE(video->PutPlane(plane, bits));
+      std::fill_n(bits.Row(y), size.width, fills[plane]);
+    video->PutPlane(plane, bits);
   }
   video->Done();
   struct TCase {

@@ -118,12 +118,12 @@ int main(int argc, char** argv) {
     });
     TDeviceYUVImage* video = drawer->CreateVideoImage(128, 96, false, false);
     for (int plane = 0; plane < 3 && video; ++plane) {
-      TDevBitmap* bits = video->GetPlane(plane);
-      if (!bits) continue;
+      const TYUVPlane bits = video->GetPlane(plane);
+      if (!bits.data) continue;
       const TSize size = video->PlaneSize(plane);
       for (int y = 0; y < size.height; ++y)
         for (int x = 0; x < size.width; ++x)
-          bits->ScanLine(y)[x] = plane == 0 ? uint8_t(16 + (x + y) * 219 / (size.width + size.height))
+          bits.Row(y)[x] = plane == 0 ? uint8_t(16 + (x + y) * 219 / (size.width + size.height))
                                             : uint8_t(plane == 1 ? 64 + x * 2 : 200 - y * 2);
       video->PutPlane(plane, bits);
     }
