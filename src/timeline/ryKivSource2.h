@@ -24,7 +24,6 @@ class TKivShowLocator;
 // A Windows colour reference (0x00BBGGRR, red in the low byte); the top byte is ignored.
 TBGRColor ColorFromRef(int64_t colorRef) noexcept;
 
-
 // The timings of one play position. Times in ms; positions past the slide count are shifted by their pass.
 struct TSlideInfo {
   double start = 0;        // the previous slide's end (0 for the first)

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <unistd.h>
 
 namespace kiv {
@@ -286,6 +287,139 @@ TEST_F(KivSource, AnOpenShowHasOneOptionsObjectMadeOnFirstUse) {
   EXPECT_EQ(options.SlideCount(), 4);
   // The rewrite is made in the locator's own project, where the shell's later readers look.
   EXPECT_EQ(locator->Project()->ReadString(u"main", u"opt_repeat", u""), u"repeat");
+}
+
+// Slides with their own transition of a fixed class and the given time.
+std::string PersonalEffect(int time) {
+  return "UsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=5\r\nEffectTime=" + std::to_string(time) + "\r\n";
+}
+const std::string kEffectsOn = "opt_fx_enable=1\r\nopt_fx_time=800\r\nopt_fx_eff2=1\r\n";
+
+void ExpectTiming(const TSlideInfo& info, double start, double end, double in, double out, double visible,
+                  const std::string& what) {
+  EXPECT_EQ(info.start, start) << what;
+  EXPECT_EQ(info.end, end) << what;
+  EXPECT_EQ(info.effectIn, in) << what;
+  EXPECT_EQ(info.effectOut, out) << what;
+  EXPECT_EQ(info.visibleUntil, visible) << what;
+}
+
+TEST_F(KivSource, TheTimingTableCapsTheEffectInButNotTheEffectOut) {
+  const auto source = Source(Main("opt_slidescount=2\r\nopt_repeat=stop\r\nopt_synchpos1=1000\r\n"
+                                  "opt_synchpos2=3000\r\n" +
+                                  kEffectsOn) +
+                             "[Slide1]\r\n" + PersonalEffect(500) + "[Slide2]\r\n" + PersonalEffect(4000));
+  ExpectTiming(source->GetSlideTiming(0), 0, 1000, 500, 4000, 5000, "slide 1");
+  ExpectTiming(source->GetSlideTiming(1), 1000, 3000, 2000, 0, 3000, "slide 2");
+  EXPECT_EQ(source->TotalDuration(), 3000);
+  // Slide 1 stays on screen through all of slide 2.
+  for (double t : {1000.0, 2000.0, 3000.0, 4999.0})
+    EXPECT_EQ(source->FindFirstVisible(t), 0) << t;
+  EXPECT_EQ(source->FindFirstVisible(499), -1);
+  // The positions around the show.
+  ExpectTiming(source->GetSlideTiming(-1), kBeforeShowStart, 0, 0, 500, 500, "before the show");
+  ExpectTiming(source->GetSlideTiming(-2), kFarPastStart, kBeforeShowStart, 0, 0, kBeforeShowStart, "-2");
+  ExpectTiming(source->GetSlideTiming(-70000), kFarPastStart, kBeforeShowStart, 0, 0, kBeforeShowStart,
+               "far");
+}
+
+TEST_F(KivSource, RepeatedPassesShiftTimesButNotEffectLengths) {
+  const auto source = Source(Main("opt_slidescount=3\r\nopt_synchpos1=3000\r\nopt_synchpos2=6000\r\n"
+                                  "opt_synchpos3=9000\r\n" +
+                                  kEffectsOn) +
+                             "[Slide1]\r\nslideid=a\r\n[Slide2]\r\nslideid=b\r\n[Slide3]\r\nslideid=c\r\n");
+  EXPECT_EQ(source->TotalDuration(), 9000);
+  // Under repeat the last slide hands over to the first of the next pass.
+  ExpectTiming(source->GetSlideTiming(2), 6000, 9000, 800, 800, 9800, "last");
+  const TSlideInfo info = source->GetSlideTiming(4);
+  ExpectTiming(info, 12000, 15000, 800, 800, 15800, "position 4");
+  EXPECT_EQ(info.slideId, u"b");
+  EXPECT_EQ(source->GetSlideTiming(300000).start, 100000 * 9000.0);
+}
+
+TEST_F(KivSource, FindSlideAtGivesBoundariesToTheEarlierSlide) {
+  // The second slide has no length: a time on its boundary belongs to the first.
+  const auto source =
+      Source(Main("opt_slidescount=3\r\nopt_synchpos1=1000\r\nopt_synchpos2=1000\r\nopt_synchpos3=2000\r\n"));
+  const struct {
+    double time;
+    int32_t position;
+  } cases[] = {
+      {-5, -1},     {0, -1},   {0.5, 0},    {1000, 0}, {1000.5, 2}, {2000, 2},
+      {2000.25, 3}, {3000, 3}, {3000.5, 5}, {4000, 5}, {20001, 30},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(source->FindSlideAt(c.time), c.position) << c.time;
+  // Far in the future the answer still holds the time, and infinity saturates instead of wrapping.
+  const int32_t far = source->FindSlideAt(1e12 + 1);
+  const TSlideInfo info = source->GetSlideTiming(far);
+  EXPECT_LT(info.start, 1e12 + 1);
+  EXPECT_GE(info.end, 1e12 + 1);
+  EXPECT_EQ(source->FindSlideAt(std::numeric_limits<double>::infinity()),
+            std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(source->FindSlideAt(std::numeric_limits<double>::quiet_NaN()), -1);
+}
+
+TEST_F(KivSource, AShowWithoutLengthIsOnePassAndSearchesEnd) {
+  const struct {
+    std::string keys;
+    int32_t atSlide;
+    int32_t visible;
+  } cases[] = {
+      {"opt_slidescount=3\r\n", 2, 2},
+      {"opt_slidescount=0\r\nopt_synchpos1=500\r\n", -1, -1},
+  };
+  for (const auto& c : cases) {
+    const auto source = Source(Main(c.keys));
+    EXPECT_EQ(source->TotalDuration(), 0) << c.keys;
+    EXPECT_EQ(source->FindSlideAt(5), c.atSlide) << c.keys;
+    EXPECT_EQ(source->FindSlideAt(1e15), c.atSlide) << c.keys;
+    EXPECT_EQ(source->FindFirstVisible(1e15), c.visible) << c.keys;
+  }
+}
+
+TEST_F(KivSource, AnEndBeforeThePreviousEndIsAnIncorrectTime) {
+  for (const std::string keys : {"opt_slidescount=2\r\nopt_synchpos1=1000\r\nopt_synchpos2=999\r\n",
+                                 "opt_slidescount=1\r\nopt_synchpos1=-1\r\n"}) {
+    try {
+      Source(Main(keys));
+      ADD_FAILURE() << keys;
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(), "Incorrect time");
+    }
+  }
+  // Keys of slides the show does not have are not read.
+  EXPECT_NO_THROW(Source(Main("opt_slidescount=1\r\nopt_synchpos1=1000\r\nopt_synchpos2=5\r\n")));
+}
+
+TEST_F(KivSource, ASlideIdFallsBackToThePictureName) {
+  const struct {
+    std::string slide;
+    std::u16string id;
+  } cases[] = {
+      {"slideid=intro\r\npicture=C:\\a\\b.jpg\r\n", u"intro"},
+      {"picture=C:\\Photos\\Trip.2020.jpg\r\n", u"Trip.2020"},
+      {"picture=photos\\summer\\\r\n", u"summer"},
+      {"picture=plain\r\n", u"plain"},
+      {"picture=\r\n", u""},
+  };
+  for (const auto& c : cases) {
+    const auto source = Source(Main("opt_slidescount=2\r\n") + "[Slide1]\r\n" + c.slide);
+    EXPECT_EQ(source->GetSlideTiming(0).slideId, c.id) << c.slide;
+    EXPECT_EQ(source->GetSlideTiming(1).slideId, u"") << "no section";
+  }
+}
+
+TEST_F(KivSource, ALoopingSlideLoopsOverItsStillTime) {
+  const auto source =
+      Source(Main("opt_slidescount=2\r\nopt_synchpos1=1000\r\nopt_synchpos2=4000\r\n" + kEffectsOn) +
+             "[Slide2]\r\nUsePersonal=1\r\nPers_EndAction=loop\r\n");
+  double loop = -1;
+  EXPECT_EQ(source->GetEndAction(1, loop), TEndAction::Loop);
+  EXPECT_EQ(loop, 3000 - 800);
+  loop = -1;
+  EXPECT_EQ(source->GetEndAction(0, loop), TEndAction::None);
+  EXPECT_EQ(loop, -1);
 }
 
 } // namespace
