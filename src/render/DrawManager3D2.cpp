@@ -223,6 +223,23 @@ void T3DYUV::Detach() {
   drawer = nullptr;
 }
 
+// ---- pictures with their own texture ----
+
+TImageTexture::TImageTexture(T3DScreen* screen, const TDrawImage& owner)
+    : TCustomTexture(screen), image(&owner) {
+  const TDevBitmap& bitmap = owner.Bitmap();
+  SetSize({bitmap.Width(), bitmap.Height()});
+}
+
+void TImageTexture::FillLevel0(std::span<TDevBitmap* const> levels) {
+  const TDevBitmap& from = image->Bitmap();
+  TDevBitmap& to = *levels[0];
+  const int32_t w = std::min(from.Width(), to.Width()), h = std::min(from.Height(), to.Height());
+  if (w <= 0 || h <= 0 || BytesPerPixel(from.Format()) != 4) return;
+  for (int32_t y = 0; y < h; ++y)
+    std::memcpy(to.ScanLine(y), from.ScanLine(y), static_cast<size_t>(w) * 4);
+}
+
 // ---- the drawer ----
 
 T3DDrawer::T3DDrawer(TOwned<T3DScreen> screen) : screen_(std::move(screen)) {
@@ -363,22 +380,40 @@ TMultiTexture6* T3DDrawer::ImageTexture(TDrawImage& image, const TImageParams& p
   return store->Add(key, std::move(texture));
 }
 
+TCustomTexture* T3DDrawer::AttachTexture(TDrawImage& image) {
+  std::lock_guard lock(DrawerLock());
+  if (auto* own = image.FindAttachment<TCustomTexture>()) return own;
+  const TDevBitmap& bitmap = image.Bitmap();
+  if (bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.Width() > kMaxOwnTexture ||
+      bitmap.Height() > kMaxOwnTexture)
+    return nullptr;
+  image.attachments.push_back(MakeOwned<TImageTexture>(screen_.get(), image));
+  return static_cast<TCustomTexture*>(image.attachments.back().get());
+}
+
 void T3DDrawer::PrepareImage(TDrawImage& image, const TImageParams& params) {
   std::lock_guard lock(DrawerLock());
   TDeviceLockGuard device(DeviceLock());
+  if (auto* own = image.FindAttachment<TCustomTexture>(); own && own->GetTexture()) return;
   if (TMultiTexture6* texture = ImageTexture(image, params)) texture->Upload();
 }
 
 void T3DDrawer::ReleaseImage(TDrawImage& image) {
   std::lock_guard lock(DrawerLock());
   TDeviceLockGuard device(DeviceLock());
-  image.RemoveAttachments([](TObj* item) { return dynamic_cast<TTextureStore2*>(item) != nullptr; });
+  image.RemoveAttachments([](TObj* item) {
+    return dynamic_cast<TTextureStore2*>(item) != nullptr || dynamic_cast<TImageTexture*>(item) != nullptr;
+  });
 }
 
 void T3DDrawer::DrawImage(TDrawImage& image, const T3DPoint& placement, const TImageParams& params,
                           const T3DPoint& xAxis, const T3DPoint& yAxis, TFloatPoint pivot) {
-  if (auto* own = image.FindAttachment<TCustomTexture>()) {
-    // A picture that carries a ready texture of its own.
+  TCustomTexture* own = image.FindAttachment<TCustomTexture>();
+  if (own) {
+    TDeviceLockGuard device(DeviceLock());
+    if (!own->GetTexture()) own = nullptr; // not ready: the picture goes through its tiles
+  }
+  if (own) {
     const uint32_t color = uint32_t{TruncOpacityByte(params.opacity)} << 24 | 0x00FFFFFFu;
     own->pointFilter = !params.linearFilter;
     TFloatRect source = params.sourceRect;

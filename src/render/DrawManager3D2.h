@@ -5,8 +5,8 @@
 
 #include "Dev3DRTPool.h"
 #include "TileBitmap.h"
-#include "ryKivEffectParams.h"
 #include "ryDrawManager2.h"
+#include "ryKivEffectParams.h"
 #include "ryYUVImage.h"
 
 #include <condition_variable>
@@ -96,6 +96,16 @@ private:
   std::array<TDevBitmap*, 5> locked_{}; // level 0 of each plane that is out; decoder thread
 };
 
+// A picture's own single texture, filled from its bitmap, so that a small picture drawn often (a sprite, the
+// logo) skips the tile cutting. It lives in the picture's attachment list (T3DDrawer::AttachTexture); any
+// other texture placed there (a render target holding a rendered slide) is drawn the same way.
+class TImageTexture final : public TCustomTexture {
+public:
+  TImageTexture(T3DScreen* screen, const TDrawImage& owner);
+  void FillLevel0(std::span<TDevBitmap* const> levels) override;
+  const TDrawImage* image; // the picture whose attachment list holds the texture
+};
+
 // A transition between two items, implemented by the transitions library.
 class TTransitionFilter : public TObj {
 public:
@@ -167,6 +177,10 @@ public:
 
   // Drops the drawer's reference to a video image made by CreateVideoImage.
   void FreeVideoImage(TDeviceYUVImage* video);
+  // Gives a picture its own single texture (kept until ReleaseImage); none when the picture is empty or
+  // larger than kMaxOwnTexture on a side, which stays tiled.
+  TCustomTexture* AttachTexture(TDrawImage& image);
+  static constexpr int32_t kMaxOwnTexture = 2048;
   // The multi-texture an image is drawn from with these parameters; created and stored on first use.
   TMultiTexture6* ImageTexture(TDrawImage& image, const TImageParams& params);
   int32_t ShaderLevel() const;

@@ -136,6 +136,68 @@ TEST_F(DrawerTest, RefusedUploadIsRetriedAtTheNextDraw) {
   EXPECT_EQ(picture.FindAttachment<TTextureStore2>(), nullptr);
 }
 
+TEST_F(DrawerTest, PictureWithItsOwnTextureSkipsTheTiles) {
+  Make(64, 48);
+  TMemoryImage& picture = rig->Image(20, 10, Noise);
+  TCustomTexture* own = rig->drawer->AttachTexture(picture);
+  ASSERT_NE(own, nullptr);
+  EXPECT_EQ(rig->drawer->AttachTexture(picture), own);
+  struct TCase {
+    float opacity;
+    TFloatRect source;
+    int alpha; // expected vertex alpha
+  } cases[] = {
+      {100, {}, 255},            // the whole picture
+      {50, {}, 127},             // integer part of 50 x 2.55
+      {100, {5, 2, 15, 8}, 255}, // a part of it
+  };
+  for (const TCase& c : cases) {
+    TImageParams params;
+    params.opacity = c.opacity;
+    params.linearFilter = false;
+    params.sourceRect = c.source;
+    const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) {
+      d.DrawImage(picture, {30, 20, 0}, params, kX, kY, {0, 0});
+    });
+    // The part keeps its place in the picture's own coordinates.
+    const int left = int(c.source.left), top = int(c.source.top);
+    const int right = c.source.right > 0 ? int(c.source.right) : 20,
+              bottom = c.source.bottom > 0 ? int(c.source.bottom) : 10;
+    int bad = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = left; x < right; ++x) {
+        const uint32_t p = Noise(x, y);
+        uint32_t expected = 0xFF000000u;
+        for (int shift : {0, 8, 16})
+          expected |= uint32_t(Channel(p, shift) * c.alpha / 255) << shift;
+        if (ChannelDistance(shot.Pixel32(30 + x, 20 + y), expected) > 2 && ++bad <= 3)
+          ADD_FAILURE() << c.opacity << " at " << x << "," << y << std::hex << ": "
+                        << shot.Pixel32(30 + x, 20 + y) << " vs " << expected;
+      }
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(shot.Pixel32(30 + right, 20 + top), 0xFF000000u);
+    EXPECT_EQ(shot.Pixel32(29 + left, 20 + top + 1), 0xFF000000u);
+    EXPECT_EQ(shot.Pixel32(30 + left + 1, 20 + bottom), 0xFF000000u);
+  }
+  EXPECT_EQ(picture.FindAttachment<TTextureStore2>(), nullptr); // never cut into tiles
+  rig->drawer->ReleaseImage(picture);
+  EXPECT_EQ(picture.FindAttachment<TCustomTexture>(), nullptr);
+
+  // A texture that cannot be made (an empty picture's) is not ready: the picture goes through its tiles.
+  auto empty = TRef<TMemoryImage>::Make(TDevBitmap());
+  TMemoryImage& other = rig->Image(8, 8, [](int, int) { return 0xFF00FF00u; });
+  other.attachments.push_back(MakeOwned<TImageTexture>(&rig->drawer->Screen(), *empty));
+  const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) {
+    d.DrawImage(other, {0, 0, 0}, {}, kX, kY, {0, 0});
+  });
+  EXPECT_EQ(shot.Pixel32(4, 4), 0xFF00FF00u);
+  EXPECT_NE(other.FindAttachment<TTextureStore2>(), nullptr);
+  rig->drawer->ReleaseImage(other);
+  // Too large for one texture: stays tiled.
+  TMemoryImage& wide = rig->Image(T3DDrawer::kMaxOwnTexture + 1, 1, Noise);
+  EXPECT_EQ(rig->drawer->AttachTexture(wide), nullptr);
+}
+
 TEST_F(DrawerTest, LoaderThreadUploadsWhileFramesDraw) {
   Make(64, 64);
   std::vector<TMemoryImage*> pictures;

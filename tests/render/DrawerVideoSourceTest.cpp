@@ -95,7 +95,8 @@ TEST_P(DrawerVideoSource, DecodedFramesLandInTheDrawersPlanes) {
   rig.drawer->FreeVideoImage(video);
 }
 
-INSTANTIATE_TEST_SUITE_P(Clips, DrawerVideoSource, ::testing::Values("video/test.webm", "video/test-segment.ts"),
+INSTANTIATE_TEST_SUITE_P(Clips, DrawerVideoSource,
+                         ::testing::Values("video/test.webm", "video/test-segment.ts"),
                          [](const ::testing::TestParamInfo<const char*>& p) {
                            return std::string(p.index == 0 ? "vp8_webm" : "h264_ts");
                          });

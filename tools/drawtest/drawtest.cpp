@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
       for (int y = 0; y < size.height; ++y)
         for (int x = 0; x < size.width; ++x)
           bits.Row(y)[x] = plane == 0 ? uint8_t(16 + (x + y) * 219 / (size.width + size.height))
-                                            : uint8_t(plane == 1 ? 64 + x * 2 : 200 - y * 2);
+                                      : uint8_t(plane == 1 ? 64 + x * 2 : 200 - y * 2);
       video->PutPlane(plane, bits);
     }
     if (video) video->Done();
