@@ -140,7 +140,6 @@ TSlideProducer::TSlideProducer(TKivSource* source, bool ownsSource)
     : source_(source), state_(std::make_shared<TScreenState>()) {
   RY_ASSERT(source_ != nullptr);
   if (ownsSource) ownedSource_.reset(source_);
-  state_->project = &source_->Document();
 
   const TIniSection& keys = MainOf(*source_);
   design_ = {keys.ReadInteger(u"opt_scr_width", 0), keys.ReadInteger(u"opt_scr_height", 0)};
@@ -149,22 +148,29 @@ TSlideProducer::TSlideProducer(TKivSource* source, bool ownsSource)
   // The callbacks hold the shared state, not the producer: a slide kept past the producer finds nothing.
   TSlideHostCallbacks callbacks;
   std::shared_ptr<TScreenState> state = state_;
-  callbacks.frameRect = [state] { return state->frameRect; };
+  callbacks.frameRect = [state] {
+    std::lock_guard guard(state->lock);
+    return state->frameRect;
+  };
   callbacks.camera = [state] {
+    std::lock_guard guard(state->lock);
     const auto w = static_cast<float>(state->screen.width);
     const auto h = static_cast<float>(state->screen.height);
     return T3DVector{w / 2, h / 2, -h};
   };
   callbacks.findSection = [state](std::u16string_view name) -> const TCommonIniSection* {
+    std::lock_guard guard(state->lock);
     return state->project ? FindSlideSection(*state->project, name) : nullptr;
   };
   host_ = TRef<TKivSlideHost>::Make(&source_->Accessor(), std::move(callbacks),
                                     keys.ReadString(u"PathToButtons", u""), false);
   host_->SetSlideCount(source_->SlideCount());
   host_->SetDesignSize(design_);
+  state_->project = &source_->Document();
 }
 
 TSlideProducer::~TSlideProducer() {
+  std::lock_guard guard(state_->lock);
   state_->project = nullptr;
 }
 
@@ -176,6 +182,7 @@ void TSlideProducer::SetScreen(TSize screen, bool cover, float scaleX, float sca
   scaleY_ = UsableScale(scaleY);
   frameSize_ = ComputeFrameSize({screen, cover, scaleX_, scaleY_, ratio_, design_, fixedSize_});
   center_ = {static_cast<float>(screen.width) / 2, static_cast<float>(screen.height) / 2};
+  std::lock_guard guard(state_->lock);
   state_->screen = screen;
   state_->frameRect = CenteredFrameRect(screen, frameSize_);
 }
@@ -185,6 +192,7 @@ void TSlideProducer::SetCurrentTiming(TRef<TTiming> timing) {
 }
 
 TRect TSlideProducer::GetFrameRect() const {
+  std::lock_guard guard(state_->lock);
   return state_->frameRect;
 }
 

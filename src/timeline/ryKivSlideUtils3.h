@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -137,8 +138,10 @@ public:
   TKivSource& Source() const noexcept { return *source_; }
 
 private:
-  // What the host's callbacks read; they hold it, so slides that outlive the producer stay safe.
+  // What the host's callbacks read; they hold it, so slides that outlive the producer stay safe. Written
+  // by the producer's owner (SetScreen), read by whichever thread places or draws a slide.
   struct TScreenState {
+    mutable std::mutex lock;
     TSize screen;
     TRect frameRect;
     const TIniStorage* project = nullptr; // cleared when the producer goes
