@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Fills demo/ with the demo show's pictures: three photographs and a picture stored on its side, taken
-from the shared test media (see demo/SOURCES.md), and the button theme picture, drawn here.
+from the shared test media (Debian and npm packages: sample1.jpg of goexif, cat.jpg of gdk-pixbuf-tests,
+pelagrina.jpg of gifwrap, right.jpg of exif; see the media folder's SOURCES.md), and the button theme
+"demo": three 60 x 30 state pictures drawn here and the description that cuts them into nine patches.
 
 Usage: scripts/make_demo_media.py [MEDIA_DIR]   (default: ../shared/media beside the checkout)
 """
@@ -57,6 +59,24 @@ def button(top, bottom):
     return pixel
 
 
+# Nine patches of a 60 x 30 picture: 12-pixel corners, stretched edges and centre.
+PATCHES = {
+    "LeftTop": (0, 0, 12, 12), "Top": (12, 0, 48, 12), "RightTop": (48, 0, 60, 12),
+    "Right": (48, 12, 60, 18), "RightBottom": (48, 18, 60, 30), "Bottom": (12, 18, 48, 30),
+    "LeftBottom": (0, 18, 12, 30), "Left": (0, 12, 12, 18), "Center": (12, 12, 48, 18),
+}
+
+
+def theme_description():
+    lines = ["; The demo's button theme: one picture per state, cut into nine patches."]
+    for section, picture in (("NormalState", "normal.bmp"), ("HoverState", "hover.bmp"),
+                             ("ClickState", "click.bmp")):
+        lines.append("[%s]" % section)
+        lines += ["%s=%s,%d,%d,%d,%d" % ((key, picture) + rect) for key, rect in PATCHES.items()]
+    lines += ["[TextParams]", "Color=255,255,255", "BtnOffset=0", "BtnMinWidth=0", "Filtering=Default"]
+    return "\ufeff" + "\r\n".join(lines) + "\r\n"
+
+
 def main():
     for name, source in PHOTOS.items():
         target = os.path.join(demo, name)
@@ -67,6 +87,8 @@ def main():
     bmp32(os.path.join(theme, "normal.bmp"), 60, 30, button((70, 130, 230), (20, 60, 160)))
     bmp32(os.path.join(theme, "hover.bmp"), 60, 30, button((90, 170, 255), (30, 90, 200)))
     bmp32(os.path.join(theme, "click.bmp"), 60, 30, button((20, 60, 160), (70, 130, 230)))
+    with open(os.path.join(theme, "theme.ini"), "w", encoding="utf-8", newline="") as f:
+        f.write(theme_description())
 
 
 if __name__ == "__main__":
