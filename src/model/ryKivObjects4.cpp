@@ -82,7 +82,7 @@ TGeneratedRegistry& Generators() {
 }
 
 constexpr std::u16string_view kGeneratedPrefixes[] = {
-    kButtonPicturePrefix, kShadowPicturePrefix,      kTextPicturePrefix,      kSizedTextPicturePrefix,
+    kButtonPicturePrefix, kShadowPicturePrefix,     kTextPicturePrefix,      kSizedTextPicturePrefix,
     kMaskPicturePrefix,   kPresetMaskPicturePrefix, kEffectBufferPictureName};
 
 // The key a show's "ExeGUID" file gives its glyph caches; empty when there is none.
@@ -126,16 +126,17 @@ TGeneratedPictureFunc RegisterGeneratedPicture(std::u16string_view prefix, TGene
   return previous;
 }
 
-TKivSlideHost::TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callbacks, std::u16string buttonsFolder,
-                             bool flag)
+TKivSlideHost::TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callbacks,
+                             std::u16string buttonsFolder, bool flag)
     : accessor_(TRef<TFileAccessor>::Share(accessor)), callbacks_(std::move(callbacks)),
       buttonsFolder_(std::move(buttonsFolder)), flag_(flag) {
-  RY_ASSERT(callbacks_.frameRect != nullptr && callbacks_.camera != nullptr && callbacks_.findSection != nullptr);
+  RY_ASSERT(callbacks_.frameRect != nullptr && callbacks_.camera != nullptr &&
+            callbacks_.findSection != nullptr);
   if (!accessor_) return;
-  provider_ = AddImageProvider(accessor_->Source(),
-                               [this](TFileSource& /*source*/, std::u16string_view name) -> TRef<TCachedBitmap> {
-                                 return IsGeneratedPictureName(name) ? GetGeneratedPicture(name) : nullptr;
-                               });
+  provider_ = AddImageProvider(
+      accessor_->Source(), [this](TFileSource& /*source*/, std::u16string_view name) -> TRef<TCachedBitmap> {
+        return IsGeneratedPictureName(name) ? GetGeneratedPicture(name) : nullptr;
+      });
   // Glyph caches stored in a show belong to the program that packed it.
   if (std::u16string key = ReadExeGuid(*accessor_); !key.empty()) SetFontCacheKey(key);
 }
@@ -651,7 +652,8 @@ T2DVector BackgroundTileSize(float slideWidth, float slideHeight, float pictureW
 
 TSize HalvedBackgroundSize(int32_t width, int32_t height, float tileWidth, float tileHeight) {
   TSize size{width, height};
-  while (2 * tileWidth <= static_cast<float>(size.width) && 2 * tileHeight <= static_cast<float>(size.height)) {
+  while (2 * tileWidth <= static_cast<float>(size.width) &&
+         2 * tileHeight <= static_cast<float>(size.height)) {
     const TSize half{(size.width + 1) / 2, (size.height + 1) / 2};
     // At 1 x 1 (or with sub-pixel tiles) halving changes nothing any more.
     if (half == size) break;
@@ -706,8 +708,8 @@ void TKivSlide::LoadSlide(const TCommonIniSection& main, const TCommonIniSection
 }
 
 void TKivSlide::ReadBackground(const TCommonIniSection& main, const TCommonIniSection* section) {
-  const bool personal =
-      section && section->ReadString(u"UsePersonal", u"") == u"1" && section->ReadString(u"Pers_Fon", u"") == u"1";
+  const bool personal = section && section->ReadString(u"UsePersonal", u"") == u"1" &&
+                        section->ReadString(u"Pers_Fon", u"") == u"1";
   const TCommonIniSection& keys = personal ? *section : main;
   const std::u16string prefix = personal ? u"" : u"opt_";
   TSlideBackground background;
@@ -824,7 +826,8 @@ void TKivSlide::DrawBackground(TDeviceDrawer& drawer, const TSlideBackground& ba
   const float slideWidth = Size().x, slideHeight = Size().y;
   const float pictureWidth = static_cast<float>(picture->Width());
   const float pictureHeight = static_cast<float>(picture->Height());
-  const T2DVector tile = BackgroundTileSize(slideWidth, slideHeight, pictureWidth, pictureHeight, background.size);
+  const T2DVector tile =
+      BackgroundTileSize(slideWidth, slideHeight, pictureWidth, pictureHeight, background.size);
   if (!(tile.x > 0 && tile.y > 0)) return;
   const float quadWidth = std::nearbyint(topRight.x - topLeft.x);
   const float quadHeight = std::nearbyint(bottomLeft.y - topLeft.y);

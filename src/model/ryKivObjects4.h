@@ -89,10 +89,10 @@ struct TScreenExtent {
 
 // What the slide producer supplies to the host of its slides.
 struct TSlideHostCallbacks {
-  std::function<TRect()> frameRect;                                             // required
-  std::function<T3DVector()> camera;                                            // required
+  std::function<TRect()> frameRect;                                              // required
+  std::function<T3DVector()> camera;                                             // required
   std::function<const TCommonIniSection*(std::u16string_view name)> findSection; // required
-  std::function<void()> custom;                                                 // optional, the creator's
+  std::function<void()> custom;                                                  // optional, the creator's
 };
 
 // Generated picture names start with one of these; the rest encodes the request.
@@ -129,7 +129,8 @@ public:
   using TCameraCallback = std::function<T3DVector()>;
   // frameRect, camera and findSection are required ("Assertion failure" otherwise). accessor may be
   // nullptr (tests); otherwise the host offers its generated pictures to the accessor's source.
-  TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callbacks, std::u16string buttonsFolder, bool flag);
+  TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callbacks, std::u16string buttonsFolder,
+                bool flag);
   // Without a show: only the camera (required).
   explicit TKivSlideHost(TCameraCallback camera);
   ~TKivSlideHost() override;
@@ -176,7 +177,8 @@ private:
 
 // Process-wide producers of generated pictures by name prefix; the content kinds register theirs
 // ("Text: ", "TextWithSize:", "Button: "). Answers the one it replaced; an empty function unregisters.
-using TGeneratedPictureFunc = std::function<TRef<TCachedBitmap>(TKivSlideHost& host, std::u16string_view rest)>;
+using TGeneratedPictureFunc =
+    std::function<TRef<TCachedBitmap>(TKivSlideHost& host, std::u16string_view rest)>;
 TGeneratedPictureFunc RegisterGeneratedPicture(std::u16string_view prefix, TGeneratedPictureFunc func);
 
 // A slide section as the producer finds it: "tracks" is the show's video container (the object of type
@@ -440,7 +442,7 @@ private:
   TSlideBackground background_;
   TSlideBackground secondBackground_;
   float mix_ = 0;
-  std::mutex picturesLock_;             // the loader prepares while the engine draws
+  std::mutex picturesLock_;            // the loader prepares while the engine draws
   std::vector<TKeptPicture> pictures_; // oldest first, at most two
   TKivFilter filter_;
   float depthFactor_ = 1;

@@ -16,7 +16,8 @@ void CopyPixels(const TCachedBitmap& bitmap, TDevBitmap& pixels) {
   pixels.SetSize(bitmap.Width(), bitmap.Height(), TPixelFormat::pf32bit);
   const size_t rowBytes = static_cast<size_t>(bitmap.Width()) * 4;
   for (int y = 0; y < bitmap.Height(); ++y)
-    std::memcpy(pixels.ScanLine(y), bitmap.Pixels().data() + static_cast<size_t>(y) * bitmap.Width(), rowBytes);
+    std::memcpy(pixels.ScanLine(y), bitmap.Pixels().data() + static_cast<size_t>(y) * bitmap.Width(),
+                rowBytes);
 }
 
 TRef<TKivPicture> ErrorPicture(TFileAccessor* accessor, std::u16string_view name) {
@@ -44,7 +45,8 @@ TRef<TKivPicture> MakeKivPicture(const TDevBitmap& pixels) {
   for (int32_t y = 0; y < pixels.Height(); ++y)
     std::memcpy(words.data() + static_cast<size_t>(y) * pixels.Width(), pixels.ScanLine(y),
                 static_cast<size_t>(pixels.Width()) * 4);
-  return TRef<TKivPicture>::Make(TRef<TCachedBitmap>::Make(pixels.Width(), pixels.Height(), std::move(words)));
+  return TRef<TKivPicture>::Make(
+      TRef<TCachedBitmap>::Make(pixels.Width(), pixels.Height(), std::move(words)));
 }
 
 TRef<TCachedBitmap> MakeErrorBitmap(const std::vector<std::u16string>& lines) {
@@ -63,7 +65,8 @@ TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name) 
     return bitmap ? TRef<TKivPicture>::Make(std::move(bitmap)) : nullptr;
   }
   if (!accessor) return ErrorPicture(nullptr, name);
-  if (TOwned<TKivImage> image = LoadSharedImage(*accessor, name)) return TRef<TKivPicture>::Make(std::move(image));
+  if (TOwned<TKivImage> image = LoadSharedImage(*accessor, name))
+    return TRef<TKivPicture>::Make(std::move(image));
   // A generated picture that cannot be made is simply absent; a show file gets the error picture.
   return generated ? nullptr : ErrorPicture(accessor, name);
 }
