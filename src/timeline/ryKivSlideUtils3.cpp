@@ -91,7 +91,9 @@ TSize ComputeFrameSize(const TFrameSizeInput& in) {
   const float scaleY = UsableScale(in.scaleY);
   const TSize virtualScreen{RoundToInt(screen.width / static_cast<double>(scaleX) * 100),
                             RoundToInt(screen.height / static_cast<double>(scaleY) * 100)};
-  TSize frame{RoundToInt(virtualScreen.height * in.ratio), virtualScreen.height};
+  // A design of no or negative width gives no frame rather than a mirrored one.
+  const double ratio = in.ratio > 0 ? in.ratio : 0;
+  TSize frame{RoundToInt(virtualScreen.height * ratio), virtualScreen.height};
   float k = 0;
   if (!in.cover) {
     k = std::min(Ratio(virtualScreen.width, frame.width), Ratio(virtualScreen.height, frame.height));
