@@ -130,6 +130,8 @@ std::optional<TDevBitmap> TFrameRenderer::Render(double time) {
   if (slide) {
     slide->UpdateGeometry(true);
     if (s.drawer->IsReady()) slide->Prepare(*s.drawer);
+    // Pictures loaded by Prepare give their objects a size only now: place them again.
+    slide->UpdateGeometry(true);
   }
   TFrameItem root(slide, FrameRect(), s.drawer->bounds);
   if (!s.drawer->DrawItem(root)) return std::nullopt;
