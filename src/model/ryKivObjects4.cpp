@@ -103,6 +103,11 @@ std::u16string ReadExeGuid(TFileAccessor& accessor) {
 
 } // namespace
 
+struct TKivSlideHost::TProviderGate {
+  std::recursive_mutex lock; // recursive: a producer may load pictures that are generated too
+  TKivSlideHost* host = nullptr;
+};
+
 bool IsGeneratedPictureName(std::u16string_view name) noexcept {
   return std::any_of(std::begin(kGeneratedPrefixes), std::end(kGeneratedPrefixes),
                      [name](std::u16string_view prefix) { return name.starts_with(prefix); });
@@ -133,9 +138,14 @@ TKivSlideHost::TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callba
   RY_ASSERT(callbacks_.frameRect != nullptr && callbacks_.camera != nullptr &&
             callbacks_.findSection != nullptr);
   if (!accessor_) return;
+  gate_ = std::make_shared<TProviderGate>();
+  gate_->host = this;
   provider_ = AddImageProvider(
-      accessor_->Source(), [this](TFileSource& /*source*/, std::u16string_view name) -> TRef<TCachedBitmap> {
-        return IsGeneratedPictureName(name) ? GetGeneratedPicture(name) : nullptr;
+      accessor_->Source(),
+      [gate = gate_](TFileSource& /*source*/, std::u16string_view name) -> TRef<TCachedBitmap> {
+        if (!IsGeneratedPictureName(name)) return nullptr;
+        std::lock_guard hold(gate->lock);
+        return gate->host ? gate->host->GetGeneratedPicture(name) : nullptr;
       });
   // Glyph caches stored in a show belong to the program that packed it.
   if (std::u16string key = ReadExeGuid(*accessor_); !key.empty()) SetFontCacheKey(key);
@@ -147,7 +157,11 @@ TKivSlideHost::TKivSlideHost(TCameraCallback camera) {
 }
 
 TKivSlideHost::~TKivSlideHost() {
-  provider_.reset(); // before anything it uses goes
+  provider_.reset();
+  if (gate_) {
+    std::lock_guard hold(gate_->lock);
+    gate_->host = nullptr;
+  }
 }
 
 TRect TKivSlideHost::FrameRect() const {

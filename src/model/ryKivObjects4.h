@@ -172,7 +172,11 @@ private:
   float pixelDensity_ = 1;
   int32_t slideCount_ = 0;
   TSize designSize_;
-  std::unique_ptr<TCallbackHandle> provider_; // our generated pictures, offered to the accessor's source
+  // Our generated pictures, offered to the accessor's source. Loader threads may be inside the provider
+  // while the host goes: the gate makes the host wait for them and turns later calls away.
+  struct TProviderGate;
+  std::shared_ptr<TProviderGate> gate_;
+  std::unique_ptr<TCallbackHandle> provider_;
 };
 
 // Process-wide producers of generated pictures by name prefix; the content kinds register theirs
