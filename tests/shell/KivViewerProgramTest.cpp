@@ -1,5 +1,8 @@
 // The kivviewer program as a user starts it: shows packed by the kivpack tool, found in each of the ways
-// the program knows, reported through -info; failures reported on stderr with exit code 1.
+// the program knows, reported through -info or drawn to a PNG with -render; failures reported on stderr
+// with exit code 1.
+
+#include "GLContext.h"
 
 #include <gtest/gtest.h>
 
@@ -203,6 +206,98 @@ TEST_F(KivViewerProgram, HelpAndVersion) {
   const TRun version = Run(Quote(KIVVIEWER_PATH) + " --version");
   EXPECT_EQ(version.code, 0);
   EXPECT_EQ(version.out.rfind("kivviewer ", 0), 0u);
+}
+
+// Width and height from a PNG's header; (0, 0) when the file is no PNG.
+std::pair<int, int> PngSize(const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {0, 0};
+  auto word = [&](size_t at) {
+    int value = 0;
+    for (size_t i = 0; i < 4; ++i)
+      value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+  };
+  return {word(16), word(20)};
+}
+
+constexpr const char* kDrawnProject = "[main]\r\nopt_exefn=d.exe\r\nopt_scr_width=160\r\nopt_scr_height=120\r\n"
+                                      "opt_slidescount=2\r\nopt_synchpos1=1000\r\nopt_synchpos2=2000\r\n"
+                                      "[Slide1]\r\nobject B: Box\r\n  Size=10,10\r\nend\r\n";
+
+TEST_F(KivViewerProgram, RenderWritesTheFrameOfTheShowFoundAsForPlaying) {
+  std::string whyNot;
+  if (!HeadlessGLAvailable(&whyNot)) GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
+  Write("drawn/Project.kiv", kDrawnProject);
+  Write("nosize/Project.kiv", "[main]\r\nopt_exefn=n.exe\r\nMinorVersion=12\r\nopt_slidescount=1\r\n"
+                              "opt_synchpos1=1000\r\n[Slide1]\r\n");
+  Pack("drawn", "prog", "--prefix " + Quote(KIVVIEWER_PATH));
+  Pack("drawn", "drawn.KvShow");
+  Pack("nosize", "nosize.KvShow");
+  const std::string viewer = Quote(KIVVIEWER_PATH);
+  const struct {
+    std::string command;
+    int width, height;
+  } cases[] = {
+      // A show program draws its own show, at the show's design size.
+      {Quote(Path("prog")) + " -render " + Quote(Path("out.png")), 160, 120},
+      {viewer + " -render " + Quote(Path("out.png")) + " -time 1500 -size 64x48 " + Quote(Path("prog")), 64,
+       48},
+      {viewer + " -render " + Quote(Path("out.png")) + " -exename " + Quote(Path("drawn")) + " -slide 2", 160, 120},
+      {viewer + " -render " + Quote(Path("out.png")) + " " + Quote(Path("drawn/Project.kiv")), 160, 120},
+      // A show without a design size (of an old version, which allows it).
+      {viewer + " -render " + Quote(Path("out.png")) + " " + Quote(Path("nosize.KvShow")), 800, 600},
+  };
+  for (const auto& c : cases) {
+    fs::remove(Path("out.png"));
+    const TRun run = Run(c.command);
+    EXPECT_EQ(run.code, 0) << c.command << "\n" << run.err;
+    EXPECT_EQ(run.err, "") << c.command;
+    EXPECT_EQ(run.out.rfind("rendered: " + Path("out.png") + " (", 0), 0u) << run.out;
+    EXPECT_EQ(PngSize(Path("out.png")), std::make_pair(c.width, c.height)) << c.command;
+  }
+  const TRun self = Run(Quote(Path("prog")) + " -render " + Quote(Path("self.png")) + " -time 250");
+  EXPECT_EQ(self.out, "rendered: " + Path("self.png") + " (160 x 120, 250 ms)\n");
+}
+
+TEST_F(KivViewerProgram, RenderRefusesBadArgumentsAndReportsShowFailures) {
+  Write("drawn/Project.kiv", kDrawnProject);
+  Pack("drawn", "drawn.KvShow");
+  const std::string render = Quote(KIVVIEWER_PATH) + " -render " + Quote(Path("out.png"));
+  const std::string show = " " + Quote(Path("drawn.KvShow"));
+  const struct {
+    std::string command;
+    std::string err; // the start of stderr
+  } cases[] = {
+      {Quote(KIVVIEWER_PATH) + " -render", "kivviewer: -render wants the name of the PNG file to write\n"},
+      {render + " -size 0x10" + show, "kivviewer: -size wants WIDTHxHEIGHT"},
+      {render + " -size 640" + show, "kivviewer: -size wants WIDTHxHEIGHT"},
+      {render + " -size 9000x10" + show, "kivviewer: -size wants WIDTHxHEIGHT"},
+      {render + " -time soon" + show, "kivviewer: -time wants milliseconds"},
+      {render + " -time -5" + show, "kivviewer: -time wants milliseconds"},
+      {render + show + " " + Quote(Path("other.KvShow")), "kivviewer: -render takes one show"},
+      {render + " " + Quote(Path("none.KvShow")), "Slideshow File not Found\n\"" + Path("none.KvShow") + "\""},
+      {render + " " + Quote(Path("none/Project.kiv")), "Can`t Load .kiv File\n"},
+  };
+  for (const auto& c : cases) {
+    const TRun run = Run(c.command);
+    EXPECT_EQ(run.code, 1) << c.command;
+    EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << c.command << "\n" << run.err;
+    EXPECT_EQ(run.out, "") << c.command;
+    EXPECT_FALSE(fs::exists(Path("out.png"))) << c.command;
+  }
+}
+
+TEST_F(KivViewerProgram, RenderOfAShowWithoutSlidesFails) {
+  std::string whyNot;
+  if (!HeadlessGLAvailable(&whyNot)) GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
+  Write("empty/Project.kiv", "[main]\r\nopt_exefn=e.exe\r\nopt_scr_width=64\r\nopt_scr_height=48\r\n");
+  Pack("empty", "empty.KvShow");
+  const TRun run =
+      Run(Quote(KIVVIEWER_PATH) + " -render " + Quote(Path("out.png")) + " " + Quote(Path("empty.KvShow")));
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.err, "No Slides in Presentation\n");
+  EXPECT_FALSE(fs::exists(Path("out.png")));
 }
 
 } // namespace
