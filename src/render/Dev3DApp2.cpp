@@ -300,7 +300,8 @@ void TVertexBuffer::AddTriangle(const std::array<T3DPoint, 3>& points, const std
     Flush();
   }
   if (pending.size() < static_cast<size_t>(limit) * 3) pending.resize(static_cast<size_t>(limit) * 3);
-  const float w = static_cast<float>(screen_->Width()), h = static_cast<float>(screen_->Height());
+  const TSize logical = screen_->LogicalSize();
+  const float w = static_cast<float>(logical.width), h = static_cast<float>(logical.height);
   if (w <= 0 || h <= 0) return;
   const size_t sets = std::min(texCoords.size(), static_cast<size_t>(layerCount));
   for (int v = 0; v < 3; ++v) {
@@ -522,9 +523,7 @@ bool T3DScreen::BeginScene() {
     entry->surface = target;
     targetStack.push_back(std::move(entry));
     targetOffset = {};
-    const float w = static_cast<float>(Width()), h = static_cast<float>(Height());
-    SetupProjection(h, w, h, w, 0, 0);
-    SetViewport({0, 0, Width(), Height()}, 0, 1);
+    ApplyTargetProjection();
   }
   return renderer && renderer->BeginScene();
 }
@@ -572,11 +571,39 @@ void T3DScreen::SelectTop() {
   if (!IsReady() || !top->surface) return;
   batch->Flush();
   renderer->SetRenderTarget(top->surface);
-  const TRect rect = GetTargetRect();
-  SetViewport({0, 0, rect.Width(), rect.Height()}, 0, 1);
-  SetupProjection(static_cast<float>(Height()), static_cast<float>(Width()),
-                  static_cast<float>(rect.Height()), static_cast<float>(rect.Width()),
-                  static_cast<float>(targetOffset.y), static_cast<float>(targetOffset.x));
+  ApplyTargetProjection();
+}
+
+TSize T3DScreen::LogicalSize() const {
+  if (viewSize.width > 0 && viewSize.height > 0) return viewSize;
+  return {Width(), Height()};
+}
+
+TRect T3DScreen::ViewRect() const {
+  return viewRect.IsEmpty() ? TRect{0, 0, Width(), Height()} : viewRect;
+}
+
+void T3DScreen::SetView(const TRect& area, TSize size) {
+  if (area == viewRect && size == viewSize) return;
+  if (batch) batch->Flush(); // pending triangles were placed under the old view
+  viewRect = area;
+  viewSize = size;
+  ApplyTargetProjection();
+}
+
+void T3DScreen::ApplyTargetProjection() {
+  if (!IsReady() || targetStack.empty()) return;
+  const TRect target = GetTargetRect();
+  const TRect view = ViewRect();
+  // Drawing outside the view area is cut off, as far as the target reaches.
+  TRect port = IntersectRect(view, target);
+  if (port.IsEmpty()) port = target;
+  SetViewport(
+      {port.left - target.left, port.top - target.top, port.right - target.left, port.bottom - target.top}, 0,
+      1);
+  SetupProjection(static_cast<float>(view.Height()), static_cast<float>(view.Width()),
+                  static_cast<float>(port.Height()), static_cast<float>(port.Width()),
+                  static_cast<float>(port.top - view.top), static_cast<float>(port.left - view.left));
 }
 
 void T3DScreen::PushRenderTarget(TCustomTexture* target, int32_t offsetX, int32_t offsetY) {
@@ -638,9 +665,19 @@ TFloatPoint T3DScreen::TargetToScreen(TFloatPoint p) const {
 }
 
 TFloatPoint T3DScreen::Project(const T3DPoint& p) const {
-  const float w = static_cast<float>(Width()), h = static_cast<float>(Height());
+  const TSize logical = LogicalSize();
+  const float w = static_cast<float>(logical.width), h = static_cast<float>(logical.height);
   const float scale = h / (p.z + h);
   return {(p.x - w / 2) * scale + w / 2, (p.y - h / 2) * scale + h / 2};
+}
+
+TFloatPoint T3DScreen::ProjectToScreen(const T3DPoint& p) const {
+  const TFloatPoint at = Project(p);
+  const TSize logical = LogicalSize();
+  const TRect view = ViewRect();
+  if (logical.width <= 0 || logical.height <= 0) return at;
+  return {view.left + at.x * view.Width() / static_cast<float>(logical.width),
+          view.top + at.y * view.Height() / static_cast<float>(logical.height)};
 }
 
 void T3DScreen::DrawTriangles(const T3DPoint& a, const T3DPoint& b, const T3DPoint& c, const T3DPoint& d,
@@ -686,8 +723,13 @@ void T3DScreen::BuildFeatherPatch(const TQuadPlacement& placement, const TFloatR
       patch.points[static_cast<size_t>(row * 4 + column)] = PlacePoint(placement, u, v);
       patch.coords[static_cast<size_t>(row * 4 + column)] = {u, v};
     }
-  const float w = static_cast<float>(Width()), h = static_cast<float>(Height());
+  const TSize logical = LogicalSize();
+  const float w = static_cast<float>(logical.width), h = static_cast<float>(logical.height);
   if (w <= 0 || h <= 0) return;
+  // The ring is one screen pixel wide, whatever the view's scale.
+  const TRect view = ViewRect();
+  const double pixelX = view.Width() > 0 ? w / view.Width() : 1,
+               pixelY = view.Height() > 0 ? h / view.Height() : 1;
 
   // Projected corners in order around the quad: left-top, right-top, right-bottom, left-bottom; edge k runs
   // from corner k to corner k + 1: top, right, bottom, left.
@@ -757,7 +799,7 @@ void T3DScreen::BuildFeatherPatch(const TQuadPlacement& placement, const TFloatR
     if (o.offset[0] == 0 && o.offset[1] == 0) continue;
     const size_t index = static_cast<size_t>(o.row * 4 + o.column);
     const TFloatPoint from = Project(patch.points[index]);
-    const double sx = from.x + o.offset[0], sy = from.y + o.offset[1];
+    const double sx = from.x + o.offset[0] * pixelX, sy = from.y + o.offset[1] * pixelY;
     const double dx = sx - ex, dy = sy - ey, dz = h;
     // a X + b Y - t D = E - base
     const double rx = ex - base.x, ry = ey - base.y, rz = ez - base.z;

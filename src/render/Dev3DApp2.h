@@ -220,6 +220,10 @@ public:
   std::vector<TScreenResource*> resources;     // registration order
   TDeviceKilledMessenger* messenger = nullptr; // owned by the draw device's attachment list
   float projOffsetX = 0, projOffsetY = 0, projScaleX = 1, projScaleY = 1;
+  // The coordinate space drawing happens in and the screen rectangle it is mapped onto, for every target;
+  // set by the slide drawer's SetViewArea, on the drawing thread.
+  TSize viewSize; // the screen's size when not positive
+  TRect viewRect; // screen pixels; the whole screen when empty
   bool sceneBegun = false;
   std::function<void(T3DScreen*)> OnRendererReleased;
 
@@ -241,6 +245,14 @@ public:
   void SetupProjection(float screenHeight, float screenWidth, float targetHeight, float targetWidth,
                        float offsetY, float offsetX);
   void SetViewport(const TRect& rect, float minDepth, float maxDepth);
+  // Maps the size onto the area (screen pixels) for the current target and every one pushed later;
+  // an empty area and a non-positive size draw in plain screen pixels.
+  void SetView(const TRect& area, TSize size);
+  TSize LogicalSize() const;
+  TRect ViewRect() const;
+  // Viewport and projection of the current target under the view: the viewport is the view area cut to
+  // the target, and the projection maps the view size onto the view area.
+  void ApplyTargetProjection();
 
   // Two untextured triangles (a, b, c) and (c, b, d).
   void DrawTriangles(const T3DPoint& a, const T3DPoint& b, const T3DPoint& c, const T3DPoint& d,
@@ -260,8 +272,10 @@ public:
 
   TFloatPoint ScreenToTarget(TFloatPoint p) const;
   TFloatPoint TargetToScreen(TFloatPoint p) const;
-  // Where a point in space lands on the screen plane (the camera's projection).
+  // Where a point in space lands on the screen plane (the camera's projection), in view coordinates.
   TFloatPoint Project(const T3DPoint& p) const;
+  // The same in screen pixels.
+  TFloatPoint ProjectToScreen(const T3DPoint& p) const;
 
   // Device objects of a store that went away, freed at a safe point (their owners are mid-callback).
   void Bury(TOwned<TObj> dead);

@@ -334,22 +334,19 @@ bool T3DDrawer::ResetStates() {
 
 void T3DDrawer::Clear(uint32_t color, bool withDepth) {
   screen_->Clear(color, withDepth);
+  TrackAll();
 }
 
 void T3DDrawer::ClearRect(uint32_t color, const TRect& rect) {
   screen_->ClearRect(color, rect);
+  TrackScreenRect(IntersectRect(rect, bounds));
 }
 
 void T3DDrawer::SetViewArea(const TRect& area, TSize size) {
   TDeviceDrawer::SetViewArea(area, size);
-  if (screen_->targetStack.size() > 1 || !screen_->IsReady()) return;
-  const TRect view = GetViewArea();
-  const TSize logical = GetViewSize();
-  if (view.IsEmpty() || logical.width <= 0 || logical.height <= 0) return;
-  // The view size is drawn as if it were the screen, then scaled into the view area.
-  screen_->SetViewport(view, 0, 1);
-  screen_->SetupProjection(static_cast<float>(logical.height), static_cast<float>(logical.width),
-                           static_cast<float>(logical.height), static_cast<float>(logical.width), 0, 0);
+  // The screen maps the view onto every target it selects, so that masks, blur and sharpen drawing into
+  // render targets see the same picture as the screen.
+  screen_->SetView(area, size);
 }
 
 bool T3DDrawer::CopyTo(TDevBitmap& bitmap) {
@@ -420,6 +417,7 @@ void T3DDrawer::DrawImage(TDrawImage& image, const T3DPoint& placement, const TI
     if (source.right <= source.left || source.bottom <= source.top)
       source = {0, 0, static_cast<float>(own->width), static_cast<float>(own->height)};
     const TQuadPlacement where = Placement(placement, pivot, xAxis, yAxis, offset);
+    TrackQuad(where, source);
     TCustomTexture* layers[1] = {own};
     TModulateScope modulate(*screen_);
     if (params.antialiased) {
@@ -449,6 +447,8 @@ void T3DDrawer::DrawImage(TDrawImage& image, const T3DPoint& placement, const TI
   texture->mipMapped = true;
   texture->lodBias = params.lodBias;
   texture->antialiased = params.antialiased;
+  TrackQuad(Placement(placement, {pivot.x / f, pivot.y / f}, Scaled(xAxis, f), Scaled(yAxis, f), offset),
+            source);
   TShader* correction = params.colorCorrection > 0 ? Shader("color_correction") : nullptr;
   if (correction && correction->GetShader()) {
     const float degree[4] = {params.colorCorrection, 0, 0, 0};
@@ -470,6 +470,7 @@ void T3DDrawer::DrawBox(const T3DPoint& placement, TFloatPoint pivot, const TBox
   if (!(params.opacity > 0)) return;
   const TQuadColors colors = BoxCornerColors(params.fillType, params.color1, params.color2, params.opacity);
   const TQuadPlacement where = Placement(placement, pivot, xAxis, yAxis, offset);
+  TrackQuad(where, {0, 0, params.width, params.height});
   const TEdgeFlags edges{params.antialias[0], params.antialias[1], params.antialias[2], params.antialias[3]};
   if (edges[0] || edges[1] || edges[2] || edges[3]) {
     antialiaser_->DrawBox(PlacePoint(where, 0, 0), yAxis, edges, colors, xAxis,
@@ -508,9 +509,83 @@ void T3DDrawer::DrawFrame(const T3DPoint& placement, TFloatPoint pivot, bool ant
 
 void T3DDrawer::DrawRectangle(TFloatPoint a, TFloatPoint b, uint32_t color) {
   const float l = std::min(a.x, b.x), r = std::max(a.x, b.x), t = std::min(a.y, b.y), bo = std::max(a.y, b.y);
+  Track({l + offset.x, t + offset.y, 0});
+  Track({r + offset.x, bo + offset.y, 0});
   screen_->DrawTriangles({l + offset.x, t + offset.y, 0}, {r + offset.x, t + offset.y, 0},
                          {l + offset.x, bo + offset.y, 0}, {r + offset.x, bo + offset.y, 0},
                          {color, color, color, color});
+}
+
+// ---- drawn area ----
+
+void T3DDrawer::Track(const T3DPoint& p) {
+  if (!tracking_) return;
+  const TFloatPoint at = screen_->ProjectToScreen(p);
+  // A point at or behind the eye has no place on the screen.
+  if (!(p.z + float(screen_->LogicalSize().height) > 0) || !std::isfinite(at.x) || !std::isfinite(at.y)) {
+    TrackAll();
+    return;
+  }
+  TrackPixels({at.x, at.y, at.x, at.y});
+}
+
+void T3DDrawer::TrackQuad(const TQuadPlacement& where, const TFloatRect& rect) {
+  if (!tracking_) return;
+  Track(PlacePoint(where, rect.left, rect.top));
+  Track(PlacePoint(where, rect.right, rect.top));
+  Track(PlacePoint(where, rect.left, rect.bottom));
+  Track(PlacePoint(where, rect.right, rect.bottom));
+}
+
+void T3DDrawer::TrackScreenRect(const TRect& rect) {
+  if (!rect.IsEmpty())
+    TrackPixels({float(rect.left), float(rect.top), float(rect.right), float(rect.bottom)});
+}
+
+void T3DDrawer::TrackPixels(const TFloatRect& r) {
+  if (!tracking_) return;
+  drawn_ = drawnAny_ ? TFloatRect{std::min(drawn_.left, r.left), std::min(drawn_.top, r.top),
+                                  std::max(drawn_.right, r.right), std::max(drawn_.bottom, r.bottom)}
+                     : r;
+  drawnAny_ = true;
+}
+
+void T3DDrawer::TrackAll() {
+  TrackScreenRect(bounds);
+}
+
+TRect T3DDrawer::DrawnArea() const {
+  if (!drawnAny_) return {};
+  // Outward to whole pixels, and one more for the feathered ring around antialiased edges.
+  const TRect grown{
+      static_cast<int32_t>(std::floor(drawn_.left)) - 1, static_cast<int32_t>(std::floor(drawn_.top)) - 1,
+      static_cast<int32_t>(std::ceil(drawn_.right)) + 1, static_cast<int32_t>(std::ceil(drawn_.bottom)) + 1};
+  return IntersectRect(grown, bounds);
+}
+
+T3DDrawer::TTracking::TTracking(T3DDrawer& owner)
+    : drawer(owner), wasTracking(owner.tracking_), wasAny(owner.drawnAny_), was(owner.drawn_) {
+  drawer.tracking_ = true;
+  drawer.drawnAny_ = false;
+}
+
+T3DDrawer::TTracking::~TTracking() {
+  const bool any = drawer.drawnAny_;
+  const TFloatRect here = drawer.drawn_;
+  drawer.tracking_ = wasTracking;
+  drawer.drawnAny_ = wasAny;
+  drawer.drawn_ = was;
+  // What was drawn here also counts for an enclosing collection.
+  if (keep && any) drawer.TrackPixels(here);
+}
+
+T3DDrawer::TScreenPixels::TScreenPixels(T3DScreen& owner)
+    : screen(owner), area(owner.viewRect), size(owner.viewSize) {
+  screen.SetView({}, {});
+}
+
+T3DDrawer::TScreenPixels::~TScreenPixels() {
+  screen.SetView(area, size);
 }
 
 // ---- blur and sharpen ----
@@ -529,7 +604,9 @@ bool T3DDrawer::DrawItem(TDrawItem& item) {
   const double w = (viewSize.width > 0 && viewSize.height > 0) ? view.width : frameArea.Width();
   Notify(&item, kNotifyBeforeItem);
   if (b > 0) {
-    Blur(item, b / 1000.0 * w);
+    // The radius is in the items' coordinates; the targets hold screen pixels.
+    const double pixels = view.width > 0 ? double(GetViewArea().Width()) / view.width : 1;
+    Blur(item, b / 1000.0 * w * pixels);
   } else {
     BeginSharpen();
     TDeviceDrawer::DrawItem(item);
@@ -553,7 +630,7 @@ void T3DDrawer::DrawTargetAt(TRenderTargetTexture& target, const TFloatRect& sou
 }
 
 void T3DDrawer::GaussPass(TRenderTargetTexture& from, TRenderTargetTexture* to, bool horizontal,
-                          float strength, int32_t step, const TRect& area) {
+                          float strength, int32_t step, const TRect& area, TPoint landing) {
   TShader* shader = Shader(horizontal ? "gauss_blur_h7" : "gauss_blur_v7");
   if (!shader || !shader->GetShader()) return;
   const std::array<float, 4> weights = GaussWeights(strength);
@@ -577,10 +654,12 @@ void T3DDrawer::GaussPass(TRenderTargetTexture& from, TRenderTargetTexture* to, 
   } else {
     // The last pass lands on the current target at twice the scale, where the drawn area lies.
     const float scale = 2;
-    DrawTargetAt(from, source,
-                 {float(frameArea.left) + (source.left - area.left) * scale,
-                  float(frameArea.top) + (source.top - area.top) * scale, 0},
-                 scale);
+    const T3DPoint at{float(landing.x) + (source.left - area.left) * scale,
+                      float(landing.y) + (source.top - area.top) * scale, 0};
+    DrawTargetAt(from, source, at, scale);
+    TrackScreenRect({int32_t(std::floor(at.x)), int32_t(std::floor(at.y)),
+                     int32_t(std::ceil(at.x + (source.right - source.left) * scale)),
+                     int32_t(std::ceil(at.y + (source.bottom - source.top) * scale))});
   }
   screen_->batch->Flush();
   screen_->renderer->SetShader(nullptr);
@@ -588,20 +667,32 @@ void T3DDrawer::GaussPass(TRenderTargetTexture& from, TRenderTargetTexture* to, 
 }
 
 void T3DDrawer::Blur(TDrawItem& item, double radius) {
-  const TRect area = frameArea.IsEmpty() ? bounds : frameArea;
+  TRect area;
   TRenderTargetHandle full = fullPool_.Acquire(screen_.get(), true);
-  screen_->PushRenderTarget(full.get());
-  screen_->Clear(0, false);
-  item.Draw(*this);
-  screen_->batch->Flush();
-  screen_->PopRenderTarget();
+  {
+    // The item is drawn as on the screen, view mapping included; only what it covers is blurred.
+    TTracking tracking(*this);
+    screen_->PushRenderTarget(full.get());
+    screen_->Clear(0, false);
+    item.Draw(*this);
+    screen_->batch->Flush();
+    screen_->PopRenderTarget();
+    area = DrawnArea();
+    tracking.keep = false;
+  }
+  if (area.IsEmpty()) return;
+  // Even corners: the half-size copy averages the same pixel pairs wherever the item lies.
+  area = IntersectRect(
+      {area.left & ~1, area.top & ~1, area.right + (area.right & 1), area.bottom + (area.bottom & 1)},
+      bounds);
+  TScreenPixels plain(*screen_);
 
   // Half size, the drawn area centred in the target.
   TRenderTargetHandle half = halfPool_.Acquire(screen_.get(), true);
   const int32_t w = area.Width(), h = area.Height();
-  const int32_t ox = static_cast<int32_t>((half->width - w / 2.0) / 2),
-                oy = static_cast<int32_t>((half->height - h / 2.0) / 2);
-  const TRect halfArea{ox, oy, ox + w / 2, oy + h / 2};
+  const int32_t ox = std::max(0, static_cast<int32_t>((half->width - w / 2.0) / 2)),
+                oy = std::max(0, static_cast<int32_t>((half->height - h / 2.0) / 2));
+  const TRect halfArea{ox, oy, ox + (w + 1) / 2, oy + (h + 1) / 2};
   screen_->PushRenderTarget(half.get());
   screen_->Clear(0, false);
   DrawTargetAt(*full, {float(area.left), float(area.top), float(area.right), float(area.bottom)},
@@ -614,12 +705,12 @@ void T3DDrawer::Blur(TDrawItem& item, double radius) {
     TRenderTargetHandle other = halfPool_.Acquire(screen_.get(), true);
     int32_t step = 1;
     for (int32_t i = 0; i < plan.fullPasses; ++i) {
-      GaussPass(*half, other.get(), true, 1, step, halfArea);
-      GaussPass(*other, half.get(), false, 1, step, halfArea);
+      GaussPass(*half, other.get(), true, 1, step, halfArea, {});
+      GaussPass(*other, half.get(), false, 1, step, halfArea, {});
       step *= 2;
     }
-    GaussPass(*half, other.get(), true, plan.finalStrength, step, halfArea);
-    GaussPass(*other, nullptr, false, plan.finalStrength, step, halfArea);
+    GaussPass(*half, other.get(), true, plan.finalStrength, step, halfArea, {});
+    GaussPass(*other, nullptr, false, plan.finalStrength, step, halfArea, {area.left, area.top});
   } else if (TShader* mix = Shader("gauss_mix"); mix && mix->GetShader()) {
     const float alpha[4] = {plan.mixAlpha, 0, 0, 0};
     screen_->renderer->SetShader(mix->GetShader());
@@ -627,7 +718,7 @@ void T3DDrawer::Blur(TDrawItem& item, double radius) {
     TCustomTexture* layers[2] = {full.get(), half.get()};
     const TFloatRect rects[2] = {
         {float(area.left), float(area.top), float(area.right), float(area.bottom)},
-        {float(halfArea.left), float(halfArea.top), float(halfArea.right), float(halfArea.bottom)}};
+        {float(halfArea.left), float(halfArea.top), float(ox + w / 2.0f), float(oy + h / 2.0f)}};
     TQuadPlacement where;
     where.origin = {float(area.left), float(area.top), 0};
     where.pivot = {float(area.left), float(area.top)};
@@ -635,12 +726,14 @@ void T3DDrawer::Blur(TDrawItem& item, double radius) {
     screen_->DrawQuad(layers, 2, {white, white, white, white}, rects, where, 2);
     screen_->batch->Flush();
     screen_->renderer->SetShader(nullptr);
+    TrackScreenRect(area);
   }
 }
 
 void T3DDrawer::BeginSharpen() {
   if (ShaderLevel() != 2 || sharpenTarget_) return;
   sharpenTarget_ = fullPool_.Acquire(screen_.get(), true);
+  sharpenTracking_.emplace(*this);
   screen_->PushRenderTarget(sharpenTarget_.get());
   screen_->Clear(0, false);
 }
@@ -649,9 +742,16 @@ void T3DDrawer::EndSharpen(uint8_t threshold, float amount) {
   if (ShaderLevel() != 2 || !sharpenTarget_) return;
   screen_->batch->Flush();
   screen_->PopRenderTarget();
+  // The 3 x 3 kernel reaches one pixel beyond what was drawn; outside that the target is clear.
+  const TRect drawn = DrawnArea();
+  sharpenTracking_->keep = false;
+  sharpenTracking_.reset();
+  const TRect area =
+      IntersectRect({drawn.left - 1, drawn.top - 1, drawn.right + 1, drawn.bottom + 1}, bounds);
   DevLog("apply unsharp, amount= " + std::to_string(amount));
   TShader* shader = Shader("unsharp");
-  if (shader && shader->GetShader()) {
+  if (shader && shader->GetShader() && !area.IsEmpty()) {
+    TScreenPixels plain(*screen_);
     const float constants[12] = {float(sharpenTarget_->invTexWidth),
                                  float(sharpenTarget_->invTexHeight),
                                  0,
@@ -666,9 +766,11 @@ void T3DDrawer::EndSharpen(uint8_t threshold, float amount) {
                                  0};
     screen_->renderer->SetShader(shader->GetShader());
     screen_->renderer->SetShaderConstants(0, constants, 3, false);
-    DrawTargetAt(*sharpenTarget_, {0, 0, float(bounds.Width()), float(bounds.Height())}, {0, 0, 0}, 1);
+    const TFloatRect source{float(area.left), float(area.top), float(area.right), float(area.bottom)};
+    DrawTargetAt(*sharpenTarget_, source, {source.left, source.top, 0}, 1);
     screen_->batch->Flush();
     screen_->renderer->SetShader(nullptr);
+    TrackScreenRect(area);
   }
   sharpenTarget_.reset();
 }
@@ -700,6 +802,7 @@ void T3DDrawer::DrawVideo(TDeviceYUVImage& image, const T3DPoint& placement, con
   TFloatRect source = params.sourceRect;
   if (source.right <= source.left || source.bottom <= source.top)
     source = {0, 0, float(video->width), float(video->height)};
+  TrackQuad(where, source);
   auto draw = [&](std::span<TCustomTexture* const> layers, std::span<const TFloatRect> rects) {
     TModulateScope modulate(*screen_);
     const int n = static_cast<int>(layers.size());
@@ -775,20 +878,26 @@ void T3DDrawer::DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layer
                     logical == TSize{screen_->Width(), screen_->Height()};
   // The fast path pairs the content with the mask's own tiles, which hold plain alpha.
   TRenderTargetHandle a = fullPool_.Acquire(screen_.get(), !fast);
-  screen_->PushRenderTarget(a.get());
-  screen_->Clear(0, false);
-  if (pattern) {
-    const TDevBitmap& bitmap = pattern->Bitmap();
-    TImageParams plain;
-    if (bitmap.Width() > 0 && bitmap.Height() > 0)
-      for (int32_t y = 0; y < a->height; y += bitmap.Height())
-        for (int32_t x = 0; x < a->width; x += bitmap.Width())
-          DrawImage(*pattern, {float(x) - offset.x, float(y) - offset.y, 0}, plain, {1, 0, 0}, {0, 1, 0},
-                    {0, 0});
+  {
+    // Drawn into a target, not onto the output: not part of the drawn area.
+    TTracking hidden(*this);
+    hidden.keep = false;
+    screen_->PushRenderTarget(a.get());
+    screen_->Clear(0, false);
+    if (pattern) {
+      // The pattern belongs to the picture: tiled in the items' coordinates over the whole view.
+      const TDevBitmap& bitmap = pattern->Bitmap();
+      TImageParams plain;
+      if (bitmap.Width() > 0 && bitmap.Height() > 0)
+        for (int32_t y = 0; y < logical.height; y += bitmap.Height())
+          for (int32_t x = 0; x < logical.width; x += bitmap.Width())
+            DrawImage(*pattern, {float(x) - offset.x, float(y) - offset.y, 0}, plain, {1, 0, 0}, {0, 1, 0},
+                      {0, 0});
+    }
+    TDeviceDrawer::DrawItem(content);
+    screen_->batch->Flush();
+    screen_->PopRenderTarget();
   }
-  TDeviceDrawer::DrawItem(content);
-  screen_->batch->Flush();
-  screen_->PopRenderTarget();
 
   if (fast) {
     // One flat picture: draw it with the content as its second layer, no second target needed.
@@ -803,36 +912,50 @@ void T3DDrawer::DrawMasked(TDrawItem& content, std::span<const TMaskLayer> layer
     return;
   }
   TRenderTargetHandle b = fullPool_.Acquire(screen_.get(), true);
-  screen_->PushRenderTarget(b.get());
-  screen_->Clear(0, true);
-  screen_->renderer->SetBlendMode(1);
-  for (int32_t i = 0; i < count; ++i) {
-    const TMaskLayer& layer = layers[static_cast<size_t>(i)];
-    if (layer.image)
-      DrawImage(*layer.image, layer.placement, layer.imageParams, layer.xAxis, layer.yAxis, layer.pivot);
-    else if (layer.video)
-      DrawVideo(*layer.video, layer.placement, layer.videoParams, layer.xAxis, layer.yAxis, layer.pivot);
+  TRect shown;
+  {
+    TTracking masks(*this);
+    masks.keep = false;
+    screen_->PushRenderTarget(b.get());
+    screen_->Clear(0, true);
+    screen_->renderer->SetBlendMode(1);
+    for (int32_t i = 0; i < count; ++i) {
+      const TMaskLayer& layer = layers[static_cast<size_t>(i)];
+      if (layer.image)
+        DrawImage(*layer.image, layer.placement, layer.imageParams, layer.xAxis, layer.yAxis, layer.pivot);
+      else if (layer.video)
+        DrawVideo(*layer.video, layer.placement, layer.videoParams, layer.xAxis, layer.yAxis, layer.pivot);
+    }
+    screen_->batch->Flush();
+    screen_->renderer->SetBlendMode(0);
+    screen_->PopRenderTarget();
+    // Where no mask layer drew, the product is clear: only the layers' area is composed.
+    shown = DrawnArea();
   }
-  screen_->batch->Flush();
-  screen_->renderer->SetBlendMode(0);
-  screen_->PopRenderTarget();
+  if (shown.IsEmpty()) return;
+  TScreenPixels plain(*screen_);
   TCustomTexture* both[2] = {b.get(), a.get()};
-  const TFloatRect whole{0, 0, float(bounds.Width()), float(bounds.Height())};
-  const TFloatRect rects[2] = {whole, whole};
+  const TFloatRect area{float(shown.left), float(shown.top), float(shown.right), float(shown.bottom)};
+  const TFloatRect rects[2] = {area, area};
   const uint32_t white = 0xFFFFFFFF;
   // Targets of plain alpha take only the vertex alpha in the fixed stages; the product is taken here.
   if (!maskProduct_)
     maskProduct_ = MakeOwned<TShader>(screen_.get(), TShader::kPixel, std::string(kMaskProduct));
   if (T3DShader* product = maskProduct_->GetShader()) screen_->renderer->SetShader(product);
-  screen_->DrawQuad(both, 2, {white, white, white, white}, rects, TQuadPlacement{}, 2);
+  TQuadPlacement where;
+  where.origin = {area.left, area.top, 0};
+  where.pivot = {area.left, area.top};
+  screen_->DrawQuad(both, 2, {white, white, white, white}, rects, where, 2);
   screen_->batch->Flush();
   screen_->renderer->SetShader(nullptr);
+  TrackScreenRect(shown);
 }
 
 // ---- transitions ----
 
 void T3DDrawer::DrawThroughFilter(TTransitionFilter& filter, TDrawItem& item) {
   filter.DrawThrough(*this, item);
+  TrackAll(); // the filter draws through the screen directly
 }
 
 void T3DDrawer::DrawTransition(TDrawItem& first, TDrawItem& second, TFilterParams* params) {

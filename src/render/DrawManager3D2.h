@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace kiv {
 
@@ -186,6 +187,20 @@ public:
   int32_t ShaderLevel() const;
 
   T3DScreen& Screen() { return *screen_; }
+  // Draws in plain screen pixels while it lives, then restores the view: for render targets drawn back onto
+  // the screen (whose pictures already went through the view).
+  struct TScreenPixels {
+    explicit TScreenPixels(T3DScreen& owner);
+    ~TScreenPixels();
+    TScreenPixels(const TScreenPixels&) = delete;
+    TScreenPixels& operator=(const TScreenPixels&) = delete;
+    T3DScreen& screen;
+    TRect area;
+    TSize size;
+  };
+  // What a blur or sharpen drew, in screen pixels: whole pixels, one more around for feathered edges, cut
+  // to the bounds; empty when nothing was drawn or nothing is being collected.
+  TRect DrawnArea() const;
   TRect frameArea; // where the slides are drawn this frame
   bool fixedSizeSet = false;
   TSize fixedSize;
@@ -195,8 +210,10 @@ public:
 private:
   TShader* Shader(const char* name);
   void Blur(TDrawItem& item, double radius);
+  // A 7-tap pass over the area (grown by the taps' reach); onto `to`, or onto the current target at twice
+  // the scale with the area landing at `landing` (screen pixels).
   void GaussPass(TRenderTargetTexture& from, TRenderTargetTexture* to, bool horizontal, float strength,
-                 int32_t step, const TRect& area);
+                 int32_t step, const TRect& area, TPoint landing);
   void DrawTargetAt(TRenderTargetTexture& target, const TFloatRect& source, const T3DPoint& at, float scale);
   void DrawThroughFilter(TTransitionFilter& filter, TDrawItem& item);
 
@@ -207,8 +224,30 @@ private:
   std::vector<TRef<T3DYUV>> videos_; // one reference each; users may share more
   std::map<std::string, TOwned<TShader>> shaders_;
   TOwned<TShader> maskProduct_;
+  // Collects the drawn area while it lives; an enclosing collection gets it too on leaving unless `keep`
+  // is cleared (a blur reports its own, wider result instead).
+  struct TTracking {
+    explicit TTracking(T3DDrawer& owner);
+    ~TTracking();
+    TTracking(const TTracking&) = delete;
+    TTracking& operator=(const TTracking&) = delete;
+    T3DDrawer& drawer;
+    bool wasTracking, wasAny;
+    TFloatRect was;
+    bool keep = true;
+  };
+  void Track(const T3DPoint& p); // a point in space, the drawing offset applied
+  void TrackQuad(const TQuadPlacement& where, const TFloatRect& rect);
+  void TrackScreenRect(const TRect& rect);
+  void TrackPixels(const TFloatRect& rect);
+  void TrackAll(); // drawing whose extent is not known: the whole output
+
   TRenderTargetHandle sharpenTarget_; // the target of a pending sharpen
+  std::optional<TTracking> sharpenTracking_;
   bool insideBlur_ = false;
+  bool tracking_ = false; // drawing thread
+  bool drawnAny_ = false;
+  TFloatRect drawn_; // drawn-area bounds, screen pixels, while tracking
 };
 
 } // namespace kiv
