@@ -4,6 +4,7 @@
 
 #include "../render/DrawerTestSupport.h"
 #include "ryAssert.h"
+#include "ryGlyphCache.h"
 #include "ryImageDecoder.h"
 #include "ryKivObjects4.h"
 #include "ryKivPicture.h"
@@ -373,6 +374,48 @@ TEST(SlideHost, CameraGivesTheDepthFactor) {
     slide->UpdateGeometry(true);
     EXPECT_NEAR(slide->DepthFactor(), c.depthFactor, 1e-5f) << c.camera.z << " " << c.slideHeight;
   }
+}
+
+// A glyph cache stream of one font with one glyph: enough for the font cache to hold something.
+std::vector<uint8_t> OneGlyphFont() {
+  std::vector<uint8_t> bytes;
+  auto put = [&bytes](auto value) {
+    const auto* p = reinterpret_cast<const uint8_t*>(&value);
+    bytes.insert(bytes.end(), p, p + sizeof value);
+  };
+  put(int32_t(1));
+  put(int32_t(1));
+  put(uint16_t(u'Q'));
+  put(uint16_t(7));
+  for (int32_t v : {0, 10, 2, 10, 0})
+    put(v);
+  put(100.0f);
+  put(int32_t(2));
+  put(0.0f), put(0.0f), put(int32_t(kPtMoveTo));
+  put(10.0f), put(0.0f), put(int32_t(kPtLineTo));
+  return bytes;
+}
+
+TEST(SlideHost, ShowsExeGuidKeysTheFontCache) {
+  struct TCase {
+    const char* exeGuid; // nullptr: no such file
+    int fontsLeft;
+  };
+  // The show's key is the running one (line end and all): its glyphs stay; another key drops them.
+  const TCase cases[] = {{"{0A1B}\r\n", 1}, {nullptr, 1}, {"{FFFF}", 0}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.exeGuid ? c.exeGuid : "none");
+    SetFontCacheKey(u""); // starts empty
+    SetFontCacheKey(u"{0A1B}");
+    TMemoryStream font(OneGlyphFont());
+    ASSERT_TRUE(LoadGlyphCache(font));
+    ASSERT_EQ(FontCacheSize(), 1);
+    TShowFolder show;
+    if (c.exeGuid) show.Write("ExeGUID", c.exeGuid);
+    TRef<TKivSlideHost> host = Host(&show.Accessor());
+    EXPECT_EQ(FontCacheSize(), c.fontsLeft);
+  }
+  SetFontCacheKey(u"");
 }
 
 // ---- background rules ----
