@@ -333,11 +333,15 @@ bool T3DDrawer::ResetStates() {
 }
 
 void T3DDrawer::Clear(uint32_t color, bool withDepth) {
+  // The device clears only inside the viewport, which a view area narrows; the whole target is meant.
+  TScreenPixels plain(*screen_);
   screen_->Clear(color, withDepth);
   TrackAll();
 }
 
 void T3DDrawer::ClearRect(uint32_t color, const TRect& rect) {
+  // Screen pixels, also outside the view area (the bands of FillOutside).
+  TScreenPixels plain(*screen_);
   screen_->ClearRect(color, rect);
   TrackScreenRect(IntersectRect(rect, bounds));
 }

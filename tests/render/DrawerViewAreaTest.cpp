@@ -51,7 +51,6 @@ TEST_F(DrawerViewTest, ViewSizeLandsInTheViewArea) {
   // A 128 x 96 view shown at half size in (16, 8, 80, 56).
   rig->drawer->SetViewArea({16, 8, 80, 56}, {128, 96});
   EXPECT_EQ(rig->drawer->GetViewSize(), (TSize{128, 96}));
-  // The device clears only inside the viewport, so outside the view area stays as the device began: black.
   const TDevBitmap shot = rig->Frame(Quarters, 0xFF202020);
   struct TProbe {
     int x, y;
@@ -62,12 +61,21 @@ TEST_F(DrawerViewTest, ViewSizeLandsInTheViewArea) {
       {17, 54, 0xFF0000FF}, {46, 33, 0xFF0000FF}, // bottom-left
       {78, 54, 0xFFFFFFFF}, {50, 40, 0xFFFFFFFF}, // bottom-right
       {70, 29, 0xFFFFFF00}, {79, 29, 0xFFFFFF00}, // the bar, up to the view area's edge
-      {81, 29, 0xFF000000}, {90, 29, 0xFF000000}, // and cut off there
-      {15, 30, 0xFF000000}, {40, 7, 0xFF000000},  {40, 56, 0xFF000000}, {48, 32, 0xFFFFFFFF},
+      {81, 29, 0xFF202020}, {90, 29, 0xFF202020}, // and cut off there; the clear reaches everywhere
+      {15, 30, 0xFF202020}, {40, 7, 0xFF202020},  {40, 56, 0xFF202020}, {48, 32, 0xFFFFFFFF},
   };
   for (const TProbe& p : probes)
     EXPECT_LE(ChannelDistance(shot.Pixel32(p.x, p.y), p.expected), 2)
         << p.x << "," << p.y << std::hex << " got " << shot.Pixel32(p.x, p.y);
+  // The bands outside the update rectangle are filled in screen pixels, outside the view area as well.
+  rig->drawer->SetUpdateRect({8, 4, 88, 60});
+  const TDevBitmap filled = rig->Frame([](TDeviceDrawer& d) { d.FillOutside(0x00FF00FF); });
+  EXPECT_EQ(filled.Pixel32(2, 30), 0xFFFF00FFu);
+  EXPECT_EQ(filled.Pixel32(92, 30), 0xFFFF00FFu);
+  EXPECT_EQ(filled.Pixel32(40, 1), 0xFFFF00FFu);
+  EXPECT_EQ(filled.Pixel32(40, 62), 0xFFFF00FFu);
+  EXPECT_EQ(filled.Pixel32(10, 30), 0xFF000000u);
+  rig->drawer->SetUpdateRect({});
   // Back to the whole screen: view coordinates are screen pixels again.
   rig->drawer->SetViewArea({}, {});
   const TDevBitmap plain = rig->Frame(Quarters, 0xFF202020);
