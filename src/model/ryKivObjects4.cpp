@@ -199,6 +199,8 @@ TRef<TCachedBitmap> TKivSlideHost::GetGeneratedPicture(std::u16string_view name)
       picture = producer(*this, name.substr(prefixLength));
     } catch (const std::exception& error) {
       LogLine(std::string("TKivSlideHost.GetGeneratedPicture: ") + error.what());
+    } catch (...) {
+      LogLine("TKivSlideHost.GetGeneratedPicture: unknown error");
     }
   }
   if (picture) return picture;
@@ -778,6 +780,8 @@ TRef<TKivPicture> TKivSlide::GetBackgroundPicture(const TSlideBackground& backgr
   if (!picture) return nullptr;
   const T2DVector tile = BackgroundTileSize(Size().x, Size().y, static_cast<float>(picture->Width()),
                                             static_cast<float>(picture->Height()), background.size);
+  // A slide without a size yet cannot tell how far to halve: not kept, so that it is asked again.
+  if (!(Size().x > 0 && Size().y > 0)) return picture;
   if (tile.x > 0 && tile.y > 0) {
     const TSize halved = HalvedBackgroundSize(picture->Width(), picture->Height(), tile.x, tile.y);
     if (halved != TSize{picture->Width(), picture->Height()}) picture = ResamplePicture(*picture, halved);
@@ -835,6 +839,7 @@ void TKivSlide::DrawBackground(TDeviceDrawer& drawer, const TSlideBackground& ba
     return;
   }
 
+  if (!(background.size > 0)) return; // no tile size: nothing to draw
   TRef<TKivPicture> picture = GetBackgroundPicture(background);
   if (!picture || picture->Width() <= 0 || picture->Height() <= 0) return;
   const float slideWidth = Size().x, slideHeight = Size().y;
