@@ -491,6 +491,7 @@ void TKivImageObject::SetPicture(TRef<TKivPicture> picture) {
   picture_ = std::move(picture);
   bound_ = static_cast<bool>(picture_);
   loadedName_.clear();
+  changed = 1;
   UpdateContentGeometry();
 }
 
@@ -502,6 +503,7 @@ bool TKivImageObject::LoadContent() {
   if (!host) return static_cast<bool>(picture_);
   TRef<TKivPicture> loaded = name.empty() ? nullptr : LoadKivPicture(*host, name);
   // A name that cannot be had at all shows nothing rather than the picture of another name.
+  if (loaded.get() != picture_.get()) changed = 1;
   picture_ = std::move(loaded);
   loadedName_ = name;
   attempted_ = true;
