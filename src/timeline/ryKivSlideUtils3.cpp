@@ -1,6 +1,7 @@
 #include "ryKivSlideUtils3.h"
 
 #include "ryAssert.h"
+#include "ryKivImageObject.h"
 #include "ryKivSlideRandom.h"
 #include "ryLog.h"
 #include "ryUTF8.h"
@@ -142,6 +143,8 @@ TSlideProducer::TSlideProducer(TKivSource* source, bool ownsSource)
     : source_(source), state_(std::make_shared<TScreenState>()) {
   RY_ASSERT(source_ != nullptr);
   if (ownsSource) ownedSource_.reset(source_);
+  // Slides of any show may hold images, texts, buttons, boxes and frames.
+  RegisterContentKinds();
 
   const TIniSection& keys = MainOf(*source_);
   design_ = {keys.ReadInteger(u"opt_scr_width", 0), keys.ReadInteger(u"opt_scr_height", 0)};

@@ -276,6 +276,17 @@ TEST(SlideProducer, ASlideFillsTheFrameAndCarriesItsTransition) {
   EXPECT_EQ(slide->Filter().duration, 4000);
 }
 
+TEST(SlideProducer, SlidesHoldTheContentKinds) {
+  TProducerFixture f(
+      "[main]\r\nopt_scr_width=4\r\nopt_scr_height=3\r\nopt_slidescount=1\r\n"
+      "[Slide1]\r\nobject Band: Box\r\n  Size=800,110\r\nend\r\nobject Note: TextComment\r\nend\r\n");
+  auto slide = f.producer->BuildSlide(0, 0);
+  ASSERT_TRUE(slide);
+  ASSERT_EQ(slide->ChildCount(), 2);
+  EXPECT_EQ(slide->Child(0).ObjectType(), u"box");
+  EXPECT_EQ(slide->Child(1).ObjectType(), u"textcomment");
+}
+
 TEST(SlideProducer, TheSlideBeforeTheShowHasOnlyTheFirstSlidesBackground) {
   TProducerFixture f(kTwoSlides);
   auto first = f.producer->BuildSlide(0, 0);
