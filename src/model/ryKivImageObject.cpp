@@ -229,7 +229,9 @@ TFloatRect VisibleSourceRect(float width, float height, const TBorderParams& bor
 
 float BorderPixels(float visibleHeight, const TBorderParams& border) {
   // A negative width would shrink the object into its own picture.
-  return border.enableBorder ? std::max(0.0f, visibleHeight * border.borderWidth / 100) : 0.0f;
+  // Widths beyond a hundred times the picture only overflow the placement.
+  if (!border.enableBorder || !(border.borderWidth > 0)) return 0.0f;
+  return visibleHeight * std::min(border.borderWidth, 10000.0f) / 100;
 }
 
 TImageAnimationParams MakeAnimationParams(int32_t columns, int32_t rows, int32_t count, int32_t repeatCount,
@@ -731,9 +733,13 @@ void TKivButton::UpdateContentGeometry() {
     SetSize(0, 0);
     return;
   }
-  const float width = std::max(
-      {btnMinWidth_, static_cast<float>(themeSize_.width), static_cast<float>(textKeys_.blackBox.x), 1.0f});
-  const float height = themeSize_.height > 0 ? static_cast<float>(themeSize_.height) : kDefaultLineHeight;
+  // Bounded like any picture: the body is generated at this size.
+  const float minWidth = std::isfinite(btnMinWidth_) ? btnMinWidth_ : 0.0f;
+  const float width = std::min(std::max({minWidth, static_cast<float>(themeSize_.width),
+                                         static_cast<float>(textKeys_.blackBox.x), 1.0f}),
+                               static_cast<float>(kMaxPictureSide));
+  const float height =
+      static_cast<float>(std::clamp(themeSize_.height > 0 ? themeSize_.height : kDefaultLineHeight, 1, 1024));
   if (width != Size().x || height != Size().y) {
     SetSize(std::nearbyint(width), height);
     changed = 1;

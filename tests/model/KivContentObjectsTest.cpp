@@ -456,16 +456,17 @@ TEST_F(ContentObjects, ImageSizeFollowsBorderCropAndAspect) {
   Load("object plain: Image\nend\n"
        "object bordered: Image\n  EnableBorder=1\n  BorderWidth=5\n  BorderColor=255,0,0,128\nend\n"
        "object defaulted: Image\n  EnableBorder=1\nend\n"
-       "object cropped: Image\n  EnableCrop=1\n  CropRect=10,0,10,0,-1,-1\nend\n");
+       "object cropped: Image\n  EnableCrop=1\n  CropRect=10,0,10,0,-1,-1\nend\n"
+       "object huge: Image\n  EnableBorder=1\n  BorderWidth=1e30\nend\n");
   const struct {
     int index;
     int width, height;
     float sizeX, sizeY, border;
   } cases[] = {
-      {0, 300, 200, 300, 200, 0},
-      {1, 300, 200, 320, 220, 10},     // 5 percent of 200 on each side
-      {2, 1000, 1000, 1068, 1068, 34}, // 3.4 percent
-      {3, 300, 200, 260, 200, 0},      // 20 pixels off each side
+      {0, 300, 200, 300, 200, 0},      {1, 300, 200, 320, 220, 10}, // 5 percent of 200 on each side
+      {2, 1000, 1000, 1068, 1068, 34},                              // 3.4 percent
+      {3, 300, 200, 260, 200, 0},                                   // 20 pixels off each side
+      {4, 30, 20, 4030, 4020, 2000},                                // bounded at a hundred times the height
   };
   for (const auto& c : cases) {
     auto& image = Child<TKivImageObject>(c.index);
@@ -629,6 +630,10 @@ TEST_F(ContentObjects, ButtonThemeFallsBackToAquaThenToNothing) {
   EXPECT_EQ(blue.Picture()->Width(), 120);
   EXPECT_EQ(blue.Picture()->Height(), 30);
   EXPECT_NE(blue.Caption(), nullptr);
+
+  // Widths from the file stay within what a picture may be.
+  Load("object w: Button\n  Theme=blue\n  BtnMinWidth=1e30\nend\n");
+  EXPECT_EQ(Child<TKivButton>(0).Size().x, kMaxPictureSide);
 
   std::filesystem::remove_all(folder_ / "Buttons" / "aqua");
   Load("object c: Button\n  Theme=missing\nend\n");
