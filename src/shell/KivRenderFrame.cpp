@@ -3,9 +3,9 @@
 #include "DrawManager3D2.h"
 #include "GLContext.h"
 #include "GLDev3D.h"
+#include "ryExceptions.h"
 #include "ryKivImageObject.h"
 #include "ryKivSlideUtils3.h"
-#include "ryExceptions.h"
 #include "ryKivSource2.h"
 
 #include <png.h>
@@ -166,7 +166,10 @@ bool WriteFramePng(const std::string& path, const TDevBitmap& frame) {
     ok = true;
   }
   png_destroy_write_struct(&png, info ? &info : nullptr);
-  return std::fclose(file) == 0 && ok;
+  const bool closed = std::fclose(file) == 0;
+  // No half-written picture stays behind under the name asked for.
+  if (!(closed && ok)) std::remove(path.c_str());
+  return closed && ok;
 }
 
 } // namespace kiv

@@ -87,8 +87,8 @@ void PrintInfo(const TKivShowLocator& locator, const TShowNames& names, const TS
 }
 
 // Options of the player that take a value; a value token after any other option stands on its own.
-constexpr std::string_view kValueOptions[] = {"render",   "time",    "slide",   "size",
-                                              "exename",  "filename", "display", "ownerwnd"};
+constexpr std::string_view kValueOptions[] = {"render",  "time",     "slide",   "size",
+                                              "exename", "filename", "display", "ownerwnd"};
 
 // Value tokens that belong to no option: the show to render.
 std::vector<std::string> LooseValues(const TCommandLine& commandLine) {
@@ -98,7 +98,8 @@ std::vector<std::string> LooseValues(const TCommandLine& commandLine) {
   for (size_t i = 1; i < tokens.size(); ++i) {
     const std::string& token = tokens[i];
     if (!token.empty() && token.front() == '-') {
-      takesValue = std::ranges::find(kValueOptions, std::string_view(token).substr(1)) != std::end(kValueOptions);
+      takesValue =
+          std::ranges::find(kValueOptions, std::string_view(token).substr(1)) != std::end(kValueOptions);
     } else if (takesValue) {
       takesValue = false;
     } else if (token != "/s" && token != "/S") {
@@ -150,7 +151,8 @@ int Render(const std::string& output) {
   } else {
     show.fileName = std::filesystem::absolute(loose.front()).lexically_normal().string();
     std::string ext = ExtractFileExt(show.fileName);
-    std::ranges::transform(ext, ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::ranges::transform(ext, ext.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     show.isProjectFile = ext == ".kiv";
   }
   std::unique_ptr<TKivShowLocator> locator = LocateShow(show.fileName, !show.isProjectFile);

@@ -221,9 +221,10 @@ std::pair<int, int> PngSize(const std::string& path) {
   return {word(16), word(20)};
 }
 
-constexpr const char* kDrawnProject = "[main]\r\nopt_exefn=d.exe\r\nopt_scr_width=160\r\nopt_scr_height=120\r\n"
-                                      "opt_slidescount=2\r\nopt_synchpos1=1000\r\nopt_synchpos2=2000\r\n"
-                                      "[Slide1]\r\nobject B: Box\r\n  Size=10,10\r\nend\r\n";
+constexpr const char* kDrawnProject =
+    "[main]\r\nopt_exefn=d.exe\r\nopt_scr_width=160\r\nopt_scr_height=120\r\n"
+    "opt_slidescount=2\r\nopt_synchpos1=1000\r\nopt_synchpos2=2000\r\n"
+    "[Slide1]\r\nobject B: Box\r\n  Size=10,10\r\nend\r\n";
 
 TEST_F(KivViewerProgram, RenderWritesTheFrameOfTheShowFoundAsForPlaying) {
   std::string whyNot;
@@ -243,7 +244,8 @@ TEST_F(KivViewerProgram, RenderWritesTheFrameOfTheShowFoundAsForPlaying) {
       {Quote(Path("prog")) + " -render " + Quote(Path("out.png")), 160, 120},
       {viewer + " -render " + Quote(Path("out.png")) + " -time 1500 -size 64x48 " + Quote(Path("prog")), 64,
        48},
-      {viewer + " -render " + Quote(Path("out.png")) + " -exename " + Quote(Path("drawn")) + " -slide 2", 160, 120},
+      {viewer + " -render " + Quote(Path("out.png")) + " -exename " + Quote(Path("drawn")) + " -slide 2", 160,
+       120},
       {viewer + " -render " + Quote(Path("out.png")) + " " + Quote(Path("drawn/Project.kiv")), 160, 120},
       // A show without a design size (of an old version, which allows it).
       {viewer + " -render " + Quote(Path("out.png")) + " " + Quote(Path("nosize.KvShow")), 800, 600},
@@ -276,7 +278,8 @@ TEST_F(KivViewerProgram, RenderRefusesBadArgumentsAndReportsShowFailures) {
       {render + " -time soon" + show, "kivviewer: -time wants milliseconds"},
       {render + " -time -5" + show, "kivviewer: -time wants milliseconds"},
       {render + show + " " + Quote(Path("other.KvShow")), "kivviewer: -render takes one show"},
-      {render + " " + Quote(Path("none.KvShow")), "Slideshow File not Found\n\"" + Path("none.KvShow") + "\""},
+      {render + " " + Quote(Path("none.KvShow")),
+       "Slideshow File not Found\n\"" + Path("none.KvShow") + "\""},
       {render + " " + Quote(Path("none/Project.kiv")), "Can`t Load .kiv File\n"},
   };
   for (const auto& c : cases) {
@@ -288,16 +291,27 @@ TEST_F(KivViewerProgram, RenderRefusesBadArgumentsAndReportsShowFailures) {
   }
 }
 
-TEST_F(KivViewerProgram, RenderOfAShowWithoutSlidesFails) {
+TEST_F(KivViewerProgram, RenderFailuresAfterTheShowOpenedLeaveNoPicture) {
   std::string whyNot;
   if (!HeadlessGLAvailable(&whyNot)) GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
   Write("empty/Project.kiv", "[main]\r\nopt_exefn=e.exe\r\nopt_scr_width=64\r\nopt_scr_height=48\r\n");
+  Write("drawn/Project.kiv", kDrawnProject);
   Pack("empty", "empty.KvShow");
-  const TRun run =
-      Run(Quote(KIVVIEWER_PATH) + " -render " + Quote(Path("out.png")) + " " + Quote(Path("empty.KvShow")));
-  EXPECT_EQ(run.code, 1);
-  EXPECT_EQ(run.err, "No Slides in Presentation\n");
-  EXPECT_FALSE(fs::exists(Path("out.png")));
+  Pack("drawn", "drawn.KvShow");
+  const struct {
+    std::string out, show, err;
+  } cases[] = {
+      {Path("out.png"), Path("empty.KvShow"), "No Slides in Presentation\n"},
+      {Path("no-such-folder/out.png"), Path("drawn.KvShow"),
+       "kivviewer: cannot write \"" + Path("no-such-folder/out.png") + "\"\n"},
+  };
+  for (const auto& c : cases) {
+    const TRun run = Run(Quote(KIVVIEWER_PATH) + " -render " + Quote(c.out) + " " + Quote(c.show));
+    EXPECT_EQ(run.code, 1) << c.show;
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(fs::exists(c.out));
+  }
 }
 
 } // namespace

@@ -95,8 +95,9 @@ protected:
     std::ofstream(root_ / "show" / "Project.kiv", std::ios::binary) << kProject;
     WriteBmp(root_ / "show" / "pictures" / "red.bmp", 40, 30, [](int, int) { return TRgb{230, 20, 20}; });
     // Upright it is 40 wide: red above green. Stored turned a quarter to the left, the top lies on the left.
-    WriteBmp(root_ / "show" / "pictures" / "side.bmp", 30, 40,
-             [](int x, int) { return x < 15 ? TRgb{230, 20, 20} : TRgb{20, 200, 20}; });
+    WriteBmp(root_ / "show" / "pictures" / "side.bmp", 30, 40, [](int x, int) {
+      return x < 15 ? TRgb{230, 20, 20} : TRgb{20, 200, 20};
+    });
     const std::string command = std::string("'") + KIVPACK_PATH + "' create '" + (root_ / "show").string() +
                                 "' -o '" + Show() + "' >/dev/null";
     packed_ = std::system(command.c_str()) == 0;
@@ -105,7 +106,8 @@ protected:
 
   void SetUp() override {
     std::string whyNot;
-    if (!HeadlessGLAvailable(&whyNot)) GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
+    if (!HeadlessGLAvailable(&whyNot))
+      GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
     ASSERT_TRUE(packed_);
     std::string message;
     locator_ = OpenPackedShow(Show(), message);
@@ -132,9 +134,9 @@ protected:
     if (std::abs(got.r - want.r) <= kTolerance && std::abs(got.g - want.g) <= kTolerance &&
         std::abs(got.b - want.b) <= kTolerance)
       return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << got.r << "," << got.g
-                                         << "," << got.b << ", wanted " << want.r << "," << want.g << ","
-                                         << want.b;
+    return ::testing::AssertionFailure()
+           << "pixel (" << x << ", " << y << ") is " << got.r << "," << got.g << "," << got.b << ", wanted "
+           << want.r << "," << want.g << "," << want.b;
   }
 
   static inline fs::path root_;
@@ -154,7 +156,7 @@ TEST_F(RenderFrame, ObjectsSitWhereTheirKeyPointsPutThemAtTheTime) {
     double time;
     int x;
     TRgb color;
-  } cases[] = {{0, 50, kRed},    {0, 100, kBlack},  {500, 100, kRed},  {500, 50, kBlack},
+  } cases[] = {{0, 50, kRed},    {0, 100, kBlack},  {500, 100, kRed}, {500, 50, kBlack},
                {750, 125, kRed}, {750, 90, kBlack}, {2250, 75, kRed}, {2250, 100, kBlack}};
   for (const auto& c : cases) {
     const std::optional<TDevBitmap> frame = renderer.Render(c.time);
