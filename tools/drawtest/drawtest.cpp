@@ -1,6 +1,7 @@
-// drawtest -o out.png [-w width] [-h height]: draws a scene of the slide drawer's operations offscreen
-// (pictures, boxes, frames, blur, sharpen, a video frame, a mask) and writes it as a PNG, so a person can
-// look at what the drawer makes of them.
+// drawtest -o out.png [-w width] [-h height] [-v percent]: draws a scene of the slide drawer's operations
+// offscreen (pictures, boxes, frames, blur, sharpen, a video frame, a mask) and writes it as a PNG, so a
+// person can look at what the drawer makes of them. With -v the scene keeps its coordinates but is shown
+// in a centred view area of that percentage of the output, the rest filled grey.
 
 #include "DrawManager3D2.h"
 #include "GLContext.h"
@@ -8,6 +9,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -80,6 +82,7 @@ uint32_t Rings(int x, int y) {
 int main(int argc, char** argv) {
   std::string output = "drawtest.png";
   int width = 960, height = 540;
+  int viewPercent = 100;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "-o")
@@ -88,8 +91,10 @@ int main(int argc, char** argv) {
       width = std::max(64, std::atoi(argv[i + 1]));
     else if (option == "-h")
       height = std::max(64, std::atoi(argv[i + 1]));
+    else if (option == "-v")
+      viewPercent = std::clamp(std::atoi(argv[i + 1]), 10, 100);
     else {
-      std::cerr << "usage: drawtest -o out.png [-w width] [-h height]\n";
+      std::cerr << "usage: drawtest -o out.png [-w width] [-h height] [-v percent]\n";
       return 2;
     }
   }
@@ -151,8 +156,15 @@ int main(int argc, char** argv) {
           d.DrawImage(*checker, {float(width) - 190, 170, 0}, params, {2, 0, 0}, {0, 2, 0}, {0, 0});
         },
         -30);
+    if (viewPercent < 100) {
+      const int w = width * viewPercent / 100, h = height * viewPercent / 100;
+      const TRect area{(width - w) / 2, (height - h) / 2, (width - w) / 2 + w, (height - h) / 2 + h};
+      drawer->SetUpdateRect(area);
+      drawer->SetViewArea(area, {width, height});
+    }
     TItem root([&](TDeviceDrawer& d) {
       d.Clear(0xFF202020, true);
+      d.FillOutside(0xFF606060);
       // A large picture, scaled and turned in depth: tiled, filtered, with feathered edges.
       TImageParams picture;
       picture.antialiased = true;
