@@ -296,6 +296,12 @@ void T3DDrawer::Close() {
 }
 
 bool T3DDrawer::BeginFrame() {
+  // A frame that ended in an exception may have left render targets pushed or a sharpen pending; without
+  // this every later frame would draw into a target that is never shown.
+  while (screen_->targetStack.size() > 1)
+    screen_->PopRenderTarget();
+  sharpenTracking_.reset();
+  sharpenTarget_.reset();
   bounds = {0, 0, screen_->Width(), screen_->Height()};
   fullPool_.SetSize({bounds.Width(), bounds.Height()});
   halfPool_.SetSize({bounds.Width() / 2, bounds.Height() / 2});

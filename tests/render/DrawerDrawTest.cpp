@@ -61,6 +61,35 @@ TEST_F(DrawerTest, FailingItemStillGetsFrameDone) {
   EXPECT_TRUE(rig->drawer->DrawItem(root));
 }
 
+TEST_F(DrawerTest, FrameAfterAFailureInsideATargetDrawsOnTheScreen) {
+  Make(32, 32);
+  TBoxParams box;
+  box.color1 = 0xFF00FF00;
+  box.width = box.height = 8;
+  struct TCase {
+    const char* name;
+    std::function<void(TDeviceDrawer&)> failing;
+  } cases[] = {
+      {"sharpen",
+       [](TDeviceDrawer& d) {
+         d.BeginSharpen();
+         throw std::runtime_error("bad picture");
+       }},
+      {"blur",
+       [](TDeviceDrawer& d) {
+         TLambdaItem blurred([](TDeviceDrawer&) { throw std::runtime_error("bad picture"); }, 50);
+         d.DrawItem(blurred);
+       }},
+  };
+  for (const TCase& c : cases) {
+    TLambdaItem root(c.failing);
+    EXPECT_THROW(rig->drawer->DrawItem(root), std::runtime_error) << c.name;
+    const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) { d.DrawBox({4, 4, 0}, {0, 0}, box, kX, kY); });
+    EXPECT_EQ(shot.Pixel32(6, 6), 0xFF00FF00u) << c.name;
+    EXPECT_EQ(rig->drawer->Screen().targetStack.size(), 1u) << c.name;
+  }
+}
+
 TEST_F(DrawerTest, NoCallbackIsAContractViolation) {
   Make(16, 16);
   rig->drawer->OnNotify = nullptr;
