@@ -992,8 +992,13 @@ void T3DDrawer::DrawTransition(TDrawItem& first, TDrawItem& second, TFilterParam
       DrawThroughFilter(*filter, item);
     } else if (filter->Kind() == TFilterKind::Push && !filter->Reverse()) {
       const TFloatPoint saved = offset;
+      // The push is measured on the screen; the offset applies in the items' coordinates.
       const TFloatPoint push = filter->PushOffset();
-      SetOffset({saved.x + push.x, saved.y + push.y});
+      const TRect view = GetViewArea();
+      const TSize logical = GetViewSize();
+      const float sx = view.Width() > 0 ? float(logical.width) / float(view.Width()) : 1;
+      const float sy = view.Height() > 0 ? float(logical.height) / float(view.Height()) : 1;
+      SetOffset({saved.x + push.x * sx, saved.y + push.y * sy});
       DrawItem(item);
       SetOffset(saved);
     } else {

@@ -141,6 +141,41 @@ TEST_F(DrawerViewTest, BlurThroughTheViewLandsWhereTheItemIs) {
   EXPECT_EQ(shot.Pixel32(94, 62), 0xFF000000u);
 }
 
+class TPushHalfway final : public TTransitionFilter {
+public:
+  double Length() const override { return 100; }
+  void SetPosition(double p) override { position = p; }
+  double Position() const override { return position; }
+  TFilterKind Kind() const override { return TFilterKind::Push; }
+  TFloatPoint PushOffset() const override { return {24, 0}; } // screen pixels
+  void DrawThrough(T3DDrawer&, TDrawItem&) override {}
+  double position = 0;
+};
+
+TEST_F(DrawerViewTest, PushShiftIsMeasuredOnTheScreen) {
+  Make(96, 64);
+  SetTransitionFactory([](const TRect&, const TTransitionParams&, TDrawItem&) {
+    return TOwned<TTransitionFilter>(new TPushHalfway);
+  });
+  TLambdaItem first([](TDeviceDrawer& d) { d.DrawBox({0, 0, 0}, {0, 0}, Box(0xFFFF0000, 8, 8), kX, kY); });
+  TLambdaItem second([](TDeviceDrawer&) {});
+  struct TCase {
+    TRect view;
+    TSize size;
+  } cases[] = {{{}, {}}, {{0, 0, 48, 32}, {96, 64}}, {{0, 0, 96, 64}, {48, 32}}};
+  for (const TCase& c : cases) {
+    rig->drawer->SetViewArea(c.view, c.size);
+    TTransitionParams params;
+    params.duration = 100;
+    params.progress = 50;
+    const TDevBitmap shot = rig->Frame([&](TDeviceDrawer& d) { d.DrawTransition(first, second, &params); });
+    // The box's left edge lands 24 screen pixels to the right, whatever the view's scale.
+    EXPECT_EQ(shot.Pixel32(23, 1), 0xFF000000u) << c.size.width;
+    EXPECT_EQ(shot.Pixel32(24, 1), 0xFFFF0000u) << c.size.width;
+  }
+  SetTransitionFactory(nullptr);
+}
+
 TEST_F(DrawerViewTest, DrawnAreaFollowsWhatIsDrawn) {
   Make(128, 96);
   if (rig->drawer->ShaderLevel() != 2) GTEST_SKIP() << "sharpen collects the drawn area at shader level 2";
