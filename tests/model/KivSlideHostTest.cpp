@@ -590,6 +590,20 @@ TEST_F(SlidePictureBackground, KeepsAtMostTwoPictures) {
   EXPECT_EQ(slide->BackgroundPictureCount(), 2);
 }
 
+TEST_F(SlidePictureBackground, AskedBeforeTheSlideHasASizeIsNotKept) {
+  Use(100, "small.jpg");
+  slide->SetSize(0, 0);
+  TRef<TKivPicture> early = slide->GetBackgroundPicture(slide->Background());
+  ASSERT_TRUE(early);
+  EXPECT_EQ(early->Width(), 400);
+  EXPECT_EQ(slide->BackgroundPictureCount(), 0);
+  slide->SetSize(160, 120);
+  TRef<TKivPicture> sized = slide->GetBackgroundPicture(slide->Background());
+  ASSERT_TRUE(sized);
+  EXPECT_EQ(sized->Width(), 200); // halved once for 160 x 120 tiles
+  EXPECT_EQ(slide->BackgroundPictureCount(), 1);
+}
+
 TEST_F(SlidePictureBackground, SubPixelTilesAreNotDrawn) {
   Use(0.001f, "small.jpg");
   TRecordingDrawer drawer;
