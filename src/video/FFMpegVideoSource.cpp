@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace kiv {
 
@@ -96,12 +97,18 @@ bool TWinVideoSource::GetFrame(int64_t n, TYUVImage& image) {
   const unsigned request = image.Request();
   const int rows = std::min(height, image.Height());
   const int columns = std::min(width, image.Width());
-  auto copyRows = [&](int index, const uint8_t* source, int pitch, int rowBytes, int rowCount) {
+  auto copyRows = [&](int index, const uint8_t* source, int pitch, int rowBytes, int rowCount,
+                      bool swapRedBlue = false) {
     const TYUVPlane plane = image.GetPlane(index);
     if (!plane.data) return;
     const int bytes = std::min(rowBytes, plane.width);
-    for (int y = 0; y < std::min(rowCount, plane.height); ++y)
-      std::memcpy(plane.Row(y), source + static_cast<int64_t>(y) * pitch, static_cast<size_t>(bytes));
+    for (int y = 0; y < std::min(rowCount, plane.height); ++y) {
+      uint8_t* row = plane.Row(y);
+      std::memcpy(row, source + static_cast<int64_t>(y) * pitch, static_cast<size_t>(bytes));
+      if (swapRedBlue)
+        for (int x = 0; x + 3 < bytes; x += 4)
+          std::swap(row[x], row[x + 2]);
+    }
     image.PutPlane(index, plane);
   };
   if (request & kYUVRGBA) {
@@ -109,7 +116,10 @@ bool TWinVideoSource::GetFrame(int64_t n, TYUVImage& image) {
       LogLine("RGBA data not found");
       return false;
     }
-    copyRows(kPlaneRGBA, picture->data[0], picture->linesize[0], columns * 4, rows);
+    // The plane holds 0xAARRGGBB words (bytes B, G, R, A); a decoder giving R, G, B, A bytes would
+    // otherwise come out with red and blue exchanged.
+    copyRows(kPlaneRGBA, picture->data[0], picture->linesize[0], columns * 4, rows,
+             media_->nativePixelFormat == KIV_PIX_RGBA);
   } else if (!picture->data[0]) {
     LogLine(request & (kYUVLumaOnly | kYUVGrey16) ? "Y data not found" : "YUV data not found");
     return false;

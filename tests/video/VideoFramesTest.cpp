@@ -335,3 +335,26 @@ TEST(VideoSourceCache, KeepsParametersOncePerFileAndDate) {
 }
 
 } // namespace
+
+// Pictures a decoder gives as R, G, B, A bytes land in the RGBA plane as 0xAARRGGBB words.
+TEST(VideoSource, RgbaPicturesKeepRedAndBlue) {
+  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
+  const std::string path = GeneratedClip(
+      "png_rgba.mov", "-f lavfi -i color=c=0xFF8000:size=64x48:rate=25 -frames:v 10 -c:v png -pix_fmt rgba");
+  ASSERT_FALSE(path.empty());
+  auto source = MakeWinVideoSource(new TFileStream(path, TFileMode::OpenRead), true, path);
+  ASSERT_NE(source, nullptr);
+  auto imageRef = TRef<TMemoryYUVImage>::Make(64, 48, kYUVRGBA);
+  TMemoryYUVImage& image = *imageRef;
+  ASSERT_TRUE(source->GetFrame(3, image));
+  const auto& bytes = image.PlaneBytes(kPlaneRGBA);
+  const int pitch = image.PlanePitch(kPlaneRGBA);
+  for (const auto& [x, y] : {std::pair{0, 0}, std::pair{63, 47}, std::pair{20, 30}}) {
+    const uint8_t* pixel = bytes.data() + static_cast<size_t>(y) * pitch + 4 * x;
+    EXPECT_NEAR(pixel[0], 0x00, 2) << x << "," << y;   // blue
+    EXPECT_NEAR(pixel[1], 0x80, 2) << x << "," << y;   // green
+    EXPECT_NEAR(pixel[2], 0xFF, 2) << x << "," << y;   // red
+    EXPECT_EQ(pixel[3], 0xFF) << x << "," << y;
+  }
+}
