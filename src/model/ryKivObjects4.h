@@ -408,7 +408,8 @@ public:
   double EffectOut() const noexcept { return effectOut_; }
   double GetAnchorTime(uint8_t anchor) const override;
 
-  float OpacityFactor() const noexcept { return 100; }
+  // Percent applied to every object's opacity; dialog pages fade with their own time.
+  virtual float OpacityFactor() const { return 100; }
   float DepthFactor() const noexcept { return depthFactor_; }
   bool Planning() const noexcept { return planning_; }
 

@@ -49,6 +49,7 @@ public:
   // Set by whoever shows the page; the page fades in with it.
   double DialogTime() const noexcept { return time_; }
   void SetDialogTime(double time);
+  float OpacityFactor() const override { return static_cast<float>(time_); }
 
 private:
   std::u16string name_;

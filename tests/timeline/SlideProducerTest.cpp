@@ -344,6 +344,10 @@ TEST(SlideProducer, DialogsAreFoundThroughTheirCustomEntriesOrTheirName) {
   EXPECT_EQ(about->Begin(), 0);
   EXPECT_EQ(about->End(), 0);
   EXPECT_FLOAT_EQ(about->Size().x, 1440);
+  // A page is built at time 0 and fades in with the time its owner gives it.
+  EXPECT_FLOAT_EQ(about->Child(0).GetOpacity(), 0);
+  about->SetDialogTime(40);
+  EXPECT_FLOAT_EQ(about->Child(0).GetOpacity(), 40);
 
   auto extra = f.producer->BuildDialog(u"Extra");
   ASSERT_TRUE(extra);
