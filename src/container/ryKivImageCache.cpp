@@ -5,6 +5,9 @@
 #include "ryKivPaths.h"
 #include "ryUTF8.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace kiv {
 namespace {
 
@@ -40,19 +43,74 @@ void ReleaseHandle(TImageHandle* handle) {
   handle->_Release();
 }
 
-TRef<TCachedBitmap> Decode(TFileAccessor& accessor, std::u16string_view name, TImageDecoder& decoder,
-                           bool& opened) {
-  TOwned<TStream> stream = Open(accessor, name);
-  opened = stream != nullptr;
-  if (!stream || !decoder) return nullptr;
-  TImageDecodeRequest request;
-  request.name = name;
-  if (const TImageDecodeHook& hook = accessor.Source().ImageDecodeHook()) request.orientation = hook(name);
-  if (SwapsSides(request.orientation)) std::swap(request.width, request.height);
-  return OrientBitmap(decoder(*stream, request), request.orientation);
+// Pictures are never larger than this many halvings of a 32-bit side.
+constexpr int kMaxLevel = 31;
+
+int LevelFor(TPictureSize full, const TWantedSizeFunc& wanted) {
+  return wanted ? PictureLevelFor(full, wanted(full)) : 0;
+}
+
+TRef<TCachedBitmap> Halved(TRef<TCachedBitmap> bitmap, int times) {
+  for (int i = 0; i < times && bitmap; ++i)
+    bitmap = HalveCachedBitmap(*bitmap);
+  return bitmap;
 }
 
 } // namespace
+
+int PictureLevelFor(TPictureSize full, TPictureSize wanted) {
+  if (wanted.width <= 0 || wanted.height <= 0) return 0;
+  int64_t w = full.width, h = full.height;
+  int level = -1;
+  while (wanted.width < w && h > wanted.height) {
+    ++level;
+    w = (w + 1) / 2;
+    h = (h + 1) / 2;
+  }
+  return std::max(level, 0);
+}
+
+TPictureSize PictureLevelSize(TPictureSize full, int level) {
+  int64_t w = full.width, h = full.height;
+  for (int i = 0; i < level && (w > 1 || h > 1); ++i) {
+    w = (w + 1) / 2;
+    h = (h + 1) / 2;
+  }
+  return {static_cast<int>(w), static_cast<int>(h)};
+}
+
+TRef<TCachedBitmap> HalveCachedBitmap(const TCachedBitmap& bitmap) {
+  const int w = bitmap.Width(), h = bitmap.Height();
+  const int hw = (w + 1) / 2, hh = (h + 1) / 2;
+  std::vector<uint32_t> out(static_cast<size_t>(hw) * static_cast<size_t>(hh));
+  for (int y = 0; y < hh; ++y)
+    for (int x = 0; x < hw; ++x) {
+      // Colours weighted by alpha, so that the colour of transparent pixels does not bleed into the edge.
+      uint32_t sumA = 0, n = 0;
+      uint32_t sum[3] = {}, weighted[3] = {};
+      for (int dy = 0; dy < 2; ++dy)
+        for (int dx = 0; dx < 2; ++dx) {
+          const int sx = 2 * x + dx, sy = 2 * y + dy;
+          if (sx >= w || sy >= h) continue;
+          const uint32_t p = bitmap.Pixel(sx, sy);
+          const uint32_t a = p >> 24;
+          for (int c = 0; c < 3; ++c) {
+            const uint32_t v = (p >> (16 - 8 * c)) & 0xFF;
+            sum[c] += v;
+            weighted[c] += v * a;
+          }
+          sumA += a;
+          ++n;
+        }
+      uint32_t pixel = (sumA + n / 2) / n << 24;
+      for (int c = 0; c < 3; ++c) {
+        const uint32_t v = sumA > 0 ? (weighted[c] + sumA / 2) / sumA : (sum[c] + n / 2) / n;
+        pixel |= v << (16 - 8 * c);
+      }
+      out[static_cast<size_t>(y) * hw + x] = pixel;
+    }
+  return TRef<TCachedBitmap>::Make(hw, hh, std::move(out));
+}
 
 TImageHandle::~TImageHandle() {
   // Runs inside ReleaseHandle, with the cache lock held.
@@ -60,11 +118,135 @@ TImageHandle::~TImageHandle() {
   --gCache->live;
 }
 
-TKivImage::TKivImage(TImageHandle& handle) : handle_(&handle) {
+TPictureSize TImageHandle::FullSize() const {
+  std::lock_guard lock(levelsLock_);
+  return full_;
+}
+
+int TImageHandle::CachedLevels() const {
+  std::lock_guard lock(levelsLock_);
+  return static_cast<int>(
+      std::count_if(levels_.begin(), levels_.end(), [](const TLevel& l) { return l.bitmap; }));
+}
+
+TOwned<TKivImage> TImageHandle::View(int level, TRef<TCachedBitmap> bitmap) {
+  return MakeOwned<TKivImage>(*this, level, std::move(bitmap));
+}
+
+TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_view name,
+                                     const TImageDecoder& decoder, const TWantedSizeFunc& wanted) {
+  if (failed_) return nullptr;
+  TPictureSize full;
+  bool fixed;
+  TRef<TCachedBitmap> finer; // the nearest finer level held, to halve from
+  int finerLevel = 0;
+  int level = 0;
+  {
+    std::lock_guard lock(levelsLock_);
+    full = full_;
+    fixed = fixed_;
+    if (fixed && !levels_.empty()) finer = levels_[0].bitmap;
+  }
+  if (fixed && finer) return View(0, std::move(finer));
+  if (!fixed && full.width > 0 && full.height > 0) {
+    level = std::min(LevelFor(full, wanted), kMaxLevel); // may run the caller's code: no lock held
+    std::lock_guard lock(levelsLock_);
+    for (int k = std::min(level, static_cast<int>(levels_.size()) - 1); k >= 0; --k)
+      if (levels_[static_cast<size_t>(k)].bitmap) {
+        finer = levels_[static_cast<size_t>(k)].bitmap;
+        finerLevel = k;
+        break;
+      }
+  }
+  if (finer) {
+    // The level itself, or a finer one halved (cheaper than decoding again).
+    if (level == finerLevel) return View(level, std::move(finer));
+    TRef<TCachedBitmap> bitmap = Halved(std::move(finer), level - finerLevel);
+    bitmap->SetLoadCallBack(LoadCallBack);
+    return View(level, std::move(bitmap));
+  }
+
+  TFileSource& source = accessor.Source();
+  bool opened = true;
+  TRef<TCachedBitmap> bitmap;
+  try {
+    for (const TImageProviderFunc& provider : source.ImageProviders())
+      if ((bitmap = provider(source, name))) break;
+    if (bitmap) {
+      // Made to measure: the same picture for every size.
+      level = 0;
+      std::lock_guard lock(levelsLock_);
+      fixed_ = true;
+      full_ = {bitmap->Width(), bitmap->Height()};
+    } else if (TOwned<TStream> stream = Open(accessor, name); !stream) {
+      opened = false;
+    } else if (decoder) {
+      TImageDecodeRequest request;
+      request.name = name;
+      if (const TImageDecodeHook& hook = accessor.Source().ImageDecodeHook())
+        request.orientation = hook(name);
+      const bool swaps = SwapsSides(request.orientation);
+      const auto shown = [swaps](int w, int h) { return swaps ? TPictureSize{h, w} : TPictureSize{w, h}; };
+      int chosen = -1;
+      if (wanted && full.width > 0 && full.height > 0) {
+        const TPictureSize size = wanted(full);
+        request.width = swaps ? size.height : size.width;
+        request.height = swaps ? size.width : size.height;
+      }
+      request.chooseLevel = [&](int storedWidth, int storedHeight) {
+        chosen = std::min(LevelFor(shown(storedWidth, storedHeight), wanted), kMaxLevel);
+        return chosen;
+      };
+      TDecodedImage decoded = decoder(*stream, request);
+      if (decoded.bitmap) {
+        const int made = std::clamp(decoded.level, 0, kMaxLevel);
+        TPictureSize stored{decoded.storedWidth, decoded.storedHeight};
+        if (stored.width <= 0 || stored.height <= 0) {
+          // Without the stored size the bitmap stands for it, as closely as its level tells.
+          stored = {decoded.bitmap->Width(), decoded.bitmap->Height()};
+          for (int i = 0; i < made; ++i)
+            stored = {stored.width * 2, stored.height * 2};
+        }
+        const TPictureSize shownFull = shown(stored.width, stored.height);
+        if (chosen < 0) chosen = std::min(LevelFor(shownFull, wanted), kMaxLevel);
+        level = std::max(chosen, made); // a decoder that made less than asked is taken at its word
+        bitmap = Halved(OrientBitmap(decoded.bitmap, request.orientation), level - made);
+        std::lock_guard lock(levelsLock_);
+        full_ = shownFull;
+      }
+    }
+  } catch (const std::exception&) {
+    bitmap = nullptr; // bad media yields no picture
+  }
+  if (!bitmap) {
+    errorLines_ = ErrorPictureLines(TMediaKind::Image, opened, name);
+    failed_ = true;
+    return nullptr;
+  }
+  bitmap->SetLoadCallBack(LoadCallBack);
+  return View(level, std::move(bitmap));
+}
+
+TKivImage::TKivImage(TImageHandle& handle, int level, TRef<TCachedBitmap> bitmap)
+    : handle_(&handle), level_(level) {
   handle_->_AddRef();
+  std::lock_guard lock(handle_->levelsLock_);
+  if (handle_->levels_.size() <= static_cast<size_t>(level))
+    handle_->levels_.resize(static_cast<size_t>(level) + 1);
+  TImageHandle::TLevel& entry = handle_->levels_[static_cast<size_t>(level)];
+  if (!entry.bitmap) entry.bitmap = std::move(bitmap);
+  bitmap_ = entry.bitmap;
+  ++entry.views;
+  full_ = handle_->full_;
 }
 
 TKivImage::~TKivImage() {
+  TRef<TCachedBitmap> dropped; // freed outside the lock
+  {
+    std::lock_guard lock(handle_->levelsLock_);
+    TImageHandle::TLevel& entry = handle_->levels_[static_cast<size_t>(level_)];
+    if (--entry.views == 0) dropped = std::move(entry.bitmap);
+  }
   ReleaseHandle(handle_);
 }
 
@@ -82,7 +264,8 @@ std::vector<std::u16string> ErrorPictureLines(TMediaKind kind, bool opened, std:
           Utf8ToUtf16(ExtractFileDir(file))};
 }
 
-TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name) {
+TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name,
+                                  const TWantedSizeFunc& wanted) {
   TFileSource& source = accessor.Source();
   TImageHandle* handle = nullptr;
   TImageDecoder decoder;
@@ -101,32 +284,21 @@ TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view n
     decoder = gCache->decoder;
   }
 
-  {
-    std::lock_guard lock(handle->lock_);
-    if (!handle->loaded_) {
-      TRef<TCachedBitmap> bitmap;
-      bool opened = true;
-      try {
-        for (const TImageProviderFunc& provider : source.ImageProviders())
-          if ((bitmap = provider(source, name))) break;
-        if (!bitmap) bitmap = Decode(accessor, name, decoder, opened);
-      } catch (const std::exception&) {
-        bitmap = nullptr; // bad media yields no picture
-      }
-      if (bitmap) {
-        bitmap->SetLoadCallBack(LoadCallBack);
-      } else {
-        handle->errorLines_ = ErrorPictureLines(TMediaKind::Image, opened, name);
-      }
-      handle->bitmap_ = std::move(bitmap);
-      handle->loaded_ = true;
-    }
-  }
-
   TOwned<TKivImage> image;
-  if (handle->Bitmap()) image = MakeOwned<TKivImage>(*handle);
+  {
+    std::lock_guard lock(handle->loadLock_);
+    image = handle->Load(accessor, name, decoder, wanted);
+  }
   ReleaseHandle(handle);
   return image;
+}
+
+TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name, TPictureSize wanted) {
+  return LoadSharedImage(accessor, name, [wanted](TPictureSize) { return wanted; });
+}
+
+TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name) {
+  return LoadSharedImage(accessor, name, TWantedSizeFunc{});
 }
 
 std::size_t LiveImageHandles() {

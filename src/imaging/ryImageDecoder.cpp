@@ -1,5 +1,6 @@
 #include "ryImageDecoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kiv {
@@ -23,13 +24,22 @@ TRef<TCachedBitmap> ToCachedBitmap(const TBitmap& bitmap) {
   return TRef<TCachedBitmap>::Make(bitmap.Width(), bitmap.Height(), std::move(pixels));
 }
 
-TRef<TCachedBitmap> DecodeCachedImage(TStream& stream, const TImageDecodeRequest& request) {
+TDecodedImage DecodeCachedImage(TStream& stream, const TImageDecodeRequest& request) {
   TOwned<TImage> image = LoadImage(stream, request.name);
-  if (!image) return nullptr;
-  const int level =
-      request.width > 0 && request.height > 0 ? image->MipLevelFor(request.width, request.height) : 0;
-  TRef<TBitmap> bitmap = image->GetMipLevel(level, TBitmapFormat::None);
-  return bitmap ? ToCachedBitmap(*bitmap) : nullptr;
+  if (!image) return {};
+  int level = 0;
+  if (request.chooseLevel)
+    level = request.chooseLevel(image->Width(), image->Height());
+  else if (request.width > 0 && request.height > 0)
+    level = MipLevelFor(image->Width(), image->Height(), request.width, request.height);
+  int made = 0;
+  TRef<TBitmap> bitmap = image->GetMipLevel(std::max(level, 0), TBitmapFormat::None, {}, &made);
+  if (!bitmap) return {};
+  TDecodedImage decoded(ToCachedBitmap(*bitmap));
+  decoded.level = made;
+  decoded.storedWidth = image->Width();
+  decoded.storedHeight = image->Height();
+  return decoded;
 }
 
 void InstallImageDecoder() {

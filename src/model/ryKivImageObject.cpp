@@ -500,10 +500,15 @@ void TKivImageObject::SetPicture(TRef<TKivPicture> picture) {
 bool TKivImageObject::LoadContent() {
   if (bound_) return static_cast<bool>(picture_);
   const std::u16string name = PictureName();
-  if (attempted_ && name == loadedName_) return static_cast<bool>(picture_);
   TKivSlideHost* host = GetHost();
+  if (attempted_ && name == loadedName_) {
+    if (host && picture_ && picture_->Level() > 0) RefineLevel(*host);
+    return static_cast<bool>(picture_);
+  }
   if (!host) return static_cast<bool>(picture_);
-  TRef<TKivPicture> loaded = name.empty() ? nullptr : LoadKivPicture(*host, name);
+  TRef<TKivPicture> loaded;
+  if (!name.empty())
+    loaded = LoadKivPicture(*host, name, [this](TPictureSize full) { return WantedSize(full); });
   // A name that cannot be had at all shows nothing rather than the picture of another name.
   if (loaded.get() != picture_.get()) changed = 1;
   picture_ = std::move(loaded);
@@ -511,6 +516,38 @@ bool TKivImageObject::LoadContent() {
   attempted_ = true;
   UpdateContentGeometry();
   return static_cast<bool>(picture_);
+}
+
+TPictureSize TKivImageObject::PlannedSize() const {
+  const T2DVector onScreen = OnScreenSize();
+  if (!(onScreen.x > 0 && onScreen.y > 0)) return {};
+  const TSize size = LoadResolution();
+  return {size.width, size.height};
+}
+
+TPictureSize TKivImageObject::WantedSize(TPictureSize full) {
+  // Planning measures the content as large as the picture makes it: give the object that size first.
+  const T2DVector before = Size();
+  pendingFull_ = full;
+  UpdateContentGeometry();
+  pendingFull_ = {};
+  if (before.x != Size().x || before.y != Size().y)
+    if (TKivSlide* slide = FindSlide(); slide && !slide->Planning()) slide->PlanResolution();
+  return PlannedSize();
+}
+
+void TKivImageObject::RefineLevel(TKivSlideHost& host) {
+  const TPictureSize wanted = PlannedSize();
+  // Nothing measured (an object scaled to nothing): the level shown serves as well as any.
+  if (wanted.width <= 0) return;
+  const int level = PictureLevelFor({picture_->Width(), picture_->Height()}, wanted);
+  if (level >= picture_->Level()) return;
+  // The picture shown stays until the finer one is there.
+  TRef<TKivPicture> finer = LoadKivPicture(host, loadedName_, [wanted](TPictureSize) { return wanted; });
+  if (!finer || finer->Level() >= picture_->Level()) return;
+  picture_ = std::move(finer);
+  changed = 1;
+  UpdateContentGeometry();
 }
 
 TSize TKivImageObject::LoadResolution() const {
@@ -526,19 +563,21 @@ TSize TKivImageObject::LoadResolution() const {
 
 void TKivImageObject::UpdateContentGeometry() {
   const float before[2] = {Size().x, Size().y};
-  if (!picture_) {
+  // In full-picture pixels, whatever level is loaded.
+  const bool pending = pendingFull_.width > 0 && pendingFull_.height > 0;
+  const float fullW = pending ? float(pendingFull_.width) : picture_ ? float(picture_->Width()) : 0.0f;
+  const float fullH = pending ? float(pendingFull_.height) : picture_ ? float(picture_->Height()) : 0.0f;
+  if (!picture_ && !pending) {
     sourceRect_ = {};
     borderPixels_ = 0;
     SetSize(0, 0);
   } else if (animation_.Animated()) {
     // One frame of the sheet; no border, crop or aspect.
-    const float w = static_cast<float>(picture_->Width()), h = static_cast<float>(picture_->Height());
-    sourceRect_ = {0, 0, w, h};
+    sourceRect_ = {0, 0, fullW, fullH};
     borderPixels_ = 0;
-    SetSize(std::nearbyint(w / animation_.columns), std::nearbyint(h / animation_.rows));
+    SetSize(std::nearbyint(fullW / animation_.columns), std::nearbyint(fullH / animation_.rows));
   } else {
-    sourceRect_ = VisibleSourceRect(static_cast<float>(picture_->Width()),
-                                    static_cast<float>(picture_->Height()), border_);
+    sourceRect_ = VisibleSourceRect(fullW, fullH, border_);
     borderPixels_ = BorderPixels(Height(sourceRect_), border_);
     SetSize(std::nearbyint(Width(sourceRect_) + 2 * borderPixels_),
             std::nearbyint(Height(sourceRect_) + 2 * borderPixels_));
@@ -580,8 +619,11 @@ void TKivImageObject::ContentPlacement(T3DPoint& topLeft, T3DPoint& xAxis, T3DPo
 
 void TKivImageObject::PrepareContent(TDeviceDrawer& drawer) {
   LoadContent();
-  if (picture_ && InTime() && !Hidden() && Size().x > 0 && Size().y > 0)
-    drawer.PrepareImage(*picture_, MakeImageParams());
+  if (picture_ && InTime() && !Hidden() && Size().x > 0 && Size().y > 0) {
+    TImageParams params = MakeImageParams();
+    params.reductionLevel = picture_->Level(); // part of the texture's key
+    drawer.PrepareImage(*picture_, params);
+  }
 }
 
 void TKivImageObject::DrawContent(TDeviceDrawer& drawer) {
@@ -589,10 +631,26 @@ void TKivImageObject::DrawContent(TDeviceDrawer& drawer) {
   T3DPoint topLeft, xAxis, yAxis;
   ContentPlacement(topLeft, xAxis, yAxis);
   TImageParams params = MakeImageParams();
+  // Source rectangles and the pivot stay in full-picture pixels: the drawer divides them by 2^level.
+  params.reductionLevel = picture_->Level();
   if (animation_.Animated()) {
-    params.sourceRect = SpriteFrameRect(picture_->Width(), picture_->Height(), animation_.columns,
-                                        animation_.rows, currentFrame_);
-    drawer.DrawImage(*picture_, topLeft, params, xAxis, yAxis,
+    if (params.reductionLevel == 0) {
+      params.sourceRect = SpriteFrameRect(picture_->Width(), picture_->Height(), animation_.columns,
+                                          animation_.rows, currentFrame_);
+      drawer.DrawImage(*picture_, topLeft, params, xAxis, yAxis,
+                       {params.sourceRect.left, params.sourceRect.top});
+      return;
+    }
+    // The drawer cuts the sheet it holds, the reduced one, into cells with their own gutters: the cell is
+    // found there and given in full-picture pixels, stretched to the frame's full size.
+    const float f = static_cast<float>(1 << std::clamp(params.reductionLevel, 0, 30));
+    const TDevBitmap& sheet = picture_->Bitmap();
+    const TFloatRect cell =
+        SpriteFrameRect(sheet.Width(), sheet.Height(), animation_.columns, animation_.rows, currentFrame_);
+    if (IsEmpty(cell)) return;
+    params.sourceRect = {cell.left * f, cell.top * f, cell.right * f, cell.bottom * f};
+    drawer.DrawImage(*picture_, topLeft, params, Scaled(xAxis, Size().x / (Width(cell) * f)),
+                     Scaled(yAxis, Size().y / (Height(cell) * f)),
                      {params.sourceRect.left, params.sourceRect.top});
     return;
   }

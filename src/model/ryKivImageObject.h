@@ -107,7 +107,8 @@ public:
   TKivPicture* Picture() const noexcept { return picture_.get(); }
   // Binds a picture from outside (the transition buffer) instead of the named one.
   void SetPicture(TRef<TKivPicture> picture);
-  // Loads the picture the keys name when it is not the one shown; false when none could be had.
+  // Loads the picture the keys name when it is not the one shown, at the level its planned on-screen size
+  // needs; loads a finer level of the picture shown when that size has grown. False when none could be had.
   bool LoadContent();
   // The size to load at, from resolution planning and the host's pixel density.
   TSize LoadResolution() const;
@@ -135,6 +136,14 @@ protected:
   void SetMipLodBias(float bias) noexcept { mipLodBias_ = bias; }
 
 private:
+  // The size a file of this full size is wanted at: its content size is taken from it first and the slide
+  // planned again when that changes it. {0, 0} (full size) while planning has measured nothing.
+  TPictureSize WantedSize(TPictureSize full);
+  // The on-screen size planned for the object times the pixel density; {0, 0} when nothing was measured.
+  TPictureSize PlannedSize() const;
+  // A finer level of the picture shown when the planned size has outgrown its level.
+  void RefineLevel(TKivSlideHost& host);
+
   bool antialiased_ = true;
   TImageFiltering filtering_ = TImageFiltering::Default;
   std::u16string imageName_;
@@ -145,6 +154,7 @@ private:
   std::optional<int32_t> imageIndex_;
 
   TRef<TKivPicture> picture_;
+  TPictureSize pendingFull_;  // while a file loads: the full size its content size is taken from
   std::u16string loadedName_; // the name picture_ was loaded for
   bool attempted_ = false;    // loadedName_ was tried (a failed name is not tried again)
   bool bound_ = false;        // picture_ came from SetPicture

@@ -31,12 +31,21 @@ TRef<TKivPicture> ErrorPicture(TFileAccessor* accessor, std::u16string_view name
 TKivPicture::TKivPicture(TRef<TCachedBitmap> bitmap) : bitmap_(std::move(bitmap)) {
   RY_ASSERT(bitmap_);
   CopyPixels(*bitmap_, pixels_);
+  width_ = bitmap_->Width();
+  height_ = bitmap_->Height();
 }
 
 TKivPicture::TKivPicture(TOwned<TKivImage> image) : view_(std::move(image)) {
   RY_ASSERT(view_);
   bitmap_ = TRef<TCachedBitmap>::Share(&view_->Bitmap());
   CopyPixels(*bitmap_, pixels_);
+  level_ = view_->Level();
+  const TPictureSize full = view_->FullSize();
+  // A view without a known full size is its own full size.
+  const bool known = full.width > 0 && full.height > 0;
+  width_ = known ? full.width : bitmap_->Width();
+  height_ = known ? full.height : bitmap_->Height();
+  if (!known) level_ = 0;
 }
 
 TRef<TKivPicture> MakeKivPicture(const TDevBitmap& pixels) {
@@ -56,7 +65,8 @@ TRef<TCachedBitmap> MakeErrorBitmap(const std::vector<std::u16string>& lines) {
   return bitmap ? ToCachedBitmap(*bitmap) : nullptr;
 }
 
-TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name) {
+TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name,
+                                 const TWantedSizeFunc& wanted) {
   const bool generated = IsGeneratedPictureName(name);
   TFileAccessor* accessor = host.Accessor();
   // The effect buffer changes with every transition: the shared cache must not keep it.
@@ -65,10 +75,15 @@ TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name) 
     return bitmap ? TRef<TKivPicture>::Make(std::move(bitmap)) : nullptr;
   }
   if (!accessor) return ErrorPicture(nullptr, name);
-  if (TOwned<TKivImage> image = LoadSharedImage(*accessor, name))
+  // Generated pictures are made to measure: they are never asked for at a level.
+  if (TOwned<TKivImage> image = LoadSharedImage(*accessor, name, generated ? TWantedSizeFunc{} : wanted))
     return TRef<TKivPicture>::Make(std::move(image));
   // A generated picture that cannot be made is simply absent; a show file gets the error picture.
   return generated ? nullptr : ErrorPicture(accessor, name);
+}
+
+TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name) {
+  return LoadKivPicture(host, name, TWantedSizeFunc{});
 }
 
 } // namespace kiv
