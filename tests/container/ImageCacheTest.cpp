@@ -36,12 +36,14 @@ protected:
     SetImageDecoder(DecodeSizeText);
     gDecodes = 0;
     const std::string project = "\xEF\xBB\xBF[main]\r\n[RotationState]\r\n;\"r6.txt\"=6\r\n;\"r8.txt\"=8\r\n"
-                                ";\"r3.txt\"=3\r\n";
+                                ";\"r3.txt\"=3\r\n;\"r6big.txt\"=6\r\n";
     file_ = std::make_unique<TTempFile>(PackedShow({{u"Project.kiv", Bytes(project), 0},
                                                     {u"plain.txt", Bytes("3x2"), 0},
                                                     {u"r6.txt", Bytes("3x2"), 2},
                                                     {u"r8.txt", Bytes("3x2"), 1},
                                                     {u"r3.txt", Bytes("3x2"), 0},
+                                                    {u"big.txt", Bytes("40x30"), 0},
+                                                    {u"r6big.txt", Bytes("40x20"), 0},
                                                     {u"bad.txt", Bytes("garbage"), 0}},
                                                    TTrailerForm::A),
                                         "images");
@@ -134,6 +136,124 @@ TEST_F(ImageCache, ProvidersComeFirstAndLeaveWithTheirHandle) {
   provided.reset();
   handle.reset();
   EXPECT_FALSE(LoadSharedImage(locator_->Accessor(), u"virtual.png"));
+}
+
+TEST(PictureLevels, LastHalvingStillLargerThanTheWantedSize) {
+  const struct {
+    TPictureSize full, wanted;
+    int level;
+    TPictureSize size;
+  } cases[] = {
+      {{4000, 3000}, {400, 300}, 3, {500, 375}},
+      {{1000, 800}, {300, 300}, 1, {500, 400}},   // not level 2: 250 would be smaller than wanted
+      {{4000, 3000}, {500, 375}, 2, {1000, 750}}, // a level exactly the wanted size is not taken
+      {{300, 200}, {400, 300}, 0, {300, 200}},    // smaller than wanted: full size
+      {{4000, 100}, {400, 300}, 0, {4000, 100}},  // larger one way only
+      {{4000, 3000}, {0, 300}, 0, {4000, 3000}},  // no wanted size
+      {{3, 3}, {1, 1}, 1, {2, 2}},                // odd sides round up
+  };
+  for (const auto& c : cases) {
+    const int level = PictureLevelFor(c.full, c.wanted);
+    EXPECT_EQ(level, c.level) << c.full.width << "x" << c.full.height << " for " << c.wanted.width;
+    EXPECT_EQ(PictureLevelSize(c.full, level), c.size) << c.full.width << "x" << c.full.height;
+  }
+}
+
+TEST(PictureLevels, HalvingWeighsColoursByAlpha) {
+  // Opaque red, transparent green, opaque white / opaque red, opaque red, opaque black.
+  const TCachedBitmap bitmap(3, 2, {0xFFFF0000, 0x0000FF00, 0xFFFFFFFF, 0xFFFF0000, 0xFFFF0000, 0xFF000000});
+  TRef<TCachedBitmap> half = HalveCachedBitmap(bitmap);
+  ASSERT_EQ(half->Width(), 2);
+  ASSERT_EQ(half->Height(), 1);
+  EXPECT_EQ(half->Pixel(0, 0), 0xBFFF0000u); // the transparent green adds no green
+  EXPECT_EQ(half->Pixel(1, 0), 0xFF808080u); // the odd column: its own two pixels
+}
+
+TEST_F(ImageCache, EachLevelIsKeptOnceAndCoarserOnesAreHalvedFromAFinerOne) {
+  TFileAccessor& accessor = locator_->Accessor();
+  TOwned<TKivImage> small = LoadSharedImage(accessor, u"big.txt", TPictureSize{4, 3});
+  ASSERT_TRUE(small);
+  EXPECT_EQ(small->Level(), 3);
+  EXPECT_EQ(small->Bitmap().Width(), 5);
+  EXPECT_EQ(small->Bitmap().Height(), 4);
+  EXPECT_EQ(small->FullSize(), (TPictureSize{40, 30}));
+  TOwned<TKivImage> same = LoadSharedImage(accessor, u"BIG.TXT", TPictureSize{4, 3});
+  EXPECT_EQ(&same->Bitmap(), &small->Bitmap());
+  EXPECT_EQ(gDecodes, 1);
+  EXPECT_EQ(small->Handle().CachedLevels(), 1);
+
+  // A finer level is decoded; a level between the two is halved from the finer one.
+  TOwned<TKivImage> full = LoadSharedImage(accessor, u"big.txt", TPictureSize{20, 15});
+  EXPECT_EQ(full->Level(), 0);
+  EXPECT_EQ(full->Bitmap().Width(), 40);
+  EXPECT_EQ(gDecodes, 2);
+  TOwned<TKivImage> half = LoadSharedImage(accessor, u"big.txt", TPictureSize{10, 8});
+  EXPECT_EQ(half->Level(), 1);
+  EXPECT_EQ(half->Bitmap().Width(), 20);
+  EXPECT_EQ(half->Bitmap().Height(), 15);
+  EXPECT_EQ(half->Bitmap().Pixel(1, 1), (34u + 35 + 50 + 51 + 2) / 4); // stored pixels (2..3, 2..3)
+  EXPECT_EQ(gDecodes, 2);
+  EXPECT_EQ(&half->Handle(), &small->Handle());
+  EXPECT_EQ(small->Handle().CachedLevels(), 3);
+  EXPECT_EQ(LiveImageHandles(), 1u);
+
+  // A level goes with its last view; the file stays while other levels are used.
+  small.reset();
+  same.reset();
+  EXPECT_EQ(full->Handle().CachedLevels(), 2);
+  EXPECT_EQ(LiveImageHandles(), 1u);
+
+  // A picture smaller than wanted comes at full size; no size at all is full size too.
+  TOwned<TKivImage> plain = LoadSharedImage(accessor, u"plain.txt", TPictureSize{400, 300});
+  EXPECT_EQ(plain->Level(), 0);
+  EXPECT_EQ(plain->Bitmap().Width(), 3);
+  EXPECT_EQ(LoadSharedImage(accessor, u"big.txt")->Level(), 0);
+}
+
+// "WxH" pictures decoded as a scaling decoder would: at most one halving, whatever is asked for.
+std::vector<int> gAsked;
+TDecodedImage DecodeScaledSizeText(TStream& stream, const TImageDecodeRequest& request) {
+  const std::string text = ReadAll(&stream);
+  int w = 0, h = 0;
+  if (std::sscanf(text.c_str(), "%dx%d", &w, &h) != 2) return {};
+  const int asked = request.chooseLevel ? request.chooseLevel(w, h) : 0;
+  gAsked.push_back(asked);
+  const int made = std::min(asked, 1);
+  const TPictureSize size = PictureLevelSize({w, h}, made);
+  TDecodedImage decoded(TRef<TCachedBitmap>::Make(
+      size.width, size.height, std::vector<uint32_t>(static_cast<size_t>(size.width) * size.height)));
+  decoded.level = made;
+  decoded.storedWidth = w;
+  decoded.storedHeight = h;
+  return decoded;
+}
+
+TEST_F(ImageCache, DecodersAreAskedForTheLevelOfTheShownSizeAndTheRestIsHalved) {
+  SetImageDecoder(DecodeScaledSizeText);
+  gAsked.clear();
+  TOwned<TKivImage> image = LoadSharedImage(locator_->Accessor(), u"big.txt", TPictureSize{4, 3});
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->Level(), 3);
+  EXPECT_EQ(image->Bitmap().Width(), 5);
+  EXPECT_EQ(image->Bitmap().Height(), 4);
+
+  // Stored 40 x 20 on its side: shown 20 x 40, and the level is chosen for the shown size.
+  TOwned<TKivImage> turned = LoadSharedImage(locator_->Accessor(), u"r6big.txt", TPictureSize{4, 9});
+  ASSERT_TRUE(turned);
+  EXPECT_EQ(turned->FullSize(), (TPictureSize{20, 40}));
+  EXPECT_EQ(turned->Level(), 2);
+  EXPECT_EQ(turned->Bitmap().Width(), 5);
+  EXPECT_EQ(turned->Bitmap().Height(), 10);
+  EXPECT_EQ(gAsked, (std::vector<int>{3, 2}));
+
+  // The wanted size may depend on the full size; it is asked once the file's size is known.
+  TPictureSize seen;
+  TOwned<TKivImage> asked = LoadSharedImage(locator_->Accessor(), u"big.txt", [&](TPictureSize full) {
+    seen = full;
+    return TPictureSize{full.width / 8, full.height / 8};
+  });
+  EXPECT_EQ(seen, (TPictureSize{40, 30}));
+  EXPECT_EQ(asked->Level(), 2);
 }
 
 TEST_F(ImageCache, MissingOrUndecodablePicturesGiveNoImage) {
