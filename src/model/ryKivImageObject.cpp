@@ -518,11 +518,17 @@ bool TKivImageObject::LoadContent() {
   return static_cast<bool>(picture_);
 }
 
-TPictureSize TKivImageObject::PlannedSize() const {
+TPictureSize TKivImageObject::PlannedSize(TPictureSize full) const {
   const T2DVector onScreen = OnScreenSize();
-  if (!(onScreen.x > 0 && onScreen.y > 0)) return {};
-  const TSize size = LoadResolution();
-  return {size.width, size.height};
+  if (!(onScreen.x > 0 && onScreen.y > 0) || !(Size().x > 0 && Size().y > 0)) return {};
+  // The object may show only part of the picture (a crop, one cell of a sheet) inside a border: the whole
+  // picture is wanted at the scale at which the object shows it.
+  const TSize resolution = LoadResolution();
+  const auto side = [](int fullSide, int32_t screen, float content) {
+    const double pixels = std::ceil(double(fullSide) * screen / content);
+    return pixels >= 1 && std::isfinite(pixels) ? static_cast<int>(std::min(pixels, 1e9)) : 1;
+  };
+  return {side(full.width, resolution.width, Size().x), side(full.height, resolution.height, Size().y)};
 }
 
 TPictureSize TKivImageObject::WantedSize(TPictureSize full) {
@@ -533,14 +539,15 @@ TPictureSize TKivImageObject::WantedSize(TPictureSize full) {
   pendingFull_ = {};
   if (before.x != Size().x || before.y != Size().y)
     if (TKivSlide* slide = FindSlide(); slide && !slide->Planning()) slide->PlanResolution();
-  return PlannedSize();
+  return PlannedSize(full);
 }
 
 void TKivImageObject::RefineLevel(TKivSlideHost& host) {
-  const TPictureSize wanted = PlannedSize();
+  const TPictureSize full{picture_->Width(), picture_->Height()};
+  const TPictureSize wanted = PlannedSize(full);
   // Nothing measured (an object scaled to nothing): the level shown serves as well as any.
   if (wanted.width <= 0) return;
-  const int level = PictureLevelFor({picture_->Width(), picture_->Height()}, wanted);
+  const int level = PictureLevelFor(full, wanted);
   if (level >= picture_->Level()) return;
   // The picture shown stays until the finer one is there.
   TRef<TKivPicture> finer = LoadKivPicture(host, loadedName_, [wanted](TPictureSize) { return wanted; });

@@ -139,8 +139,9 @@ private:
   // The size a file of this full size is wanted at: its content size is taken from it first and the slide
   // planned again when that changes it. {0, 0} (full size) while planning has measured nothing.
   TPictureSize WantedSize(TPictureSize full);
-  // The on-screen size planned for the object times the pixel density; {0, 0} when nothing was measured.
-  TPictureSize PlannedSize() const;
+  // The size a picture of this full size is wanted at for the planned on-screen size of the object;
+  // {0, 0} when nothing was measured.
+  TPictureSize PlannedSize(TPictureSize full) const;
   // A finer level of the picture shown when the planned size has outgrown its level.
   void RefineLevel(TKivSlideHost& host);
 
