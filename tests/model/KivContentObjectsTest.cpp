@@ -14,11 +14,16 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -333,6 +338,51 @@ void WriteBmp(const std::filesystem::path& path, int width, int height, uint8_t 
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), size);
 }
 
+// A JPEG (quality 95) of the colours pixel(x, y) gives as 0xRRGGBB.
+void WriteJpeg(const std::filesystem::path& path, int width, int height,
+               const std::function<uint32_t(int, int)>& pixel) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr errors{};
+  cinfo.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 95, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const int y = static_cast<int>(cinfo.next_scanline);
+    for (int x = 0; x < width; ++x) {
+      const uint32_t c = pixel(x, y);
+      row[static_cast<size_t>(x) * 3] = static_cast<uint8_t>(c >> 16);
+      row[static_cast<size_t>(x) * 3 + 1] = static_cast<uint8_t>(c >> 8);
+      row[static_cast<size_t>(x) * 3 + 2] = static_cast<uint8_t>(c);
+    }
+    JSAMPROW line = row.data();
+    jpeg_write_scanlines(&cinfo, &line, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(buffer), std::streamsize(size));
+  std::free(buffer);
+  jpeg_destroy_compress(&cinfo);
+}
+
+// 4000 x 3000 in four coloured quarters.
+constexpr uint32_t kQuarterColors[4] = {0xFFE02020, 0xFF20C020, 0xFF2020E0, 0xFFE0E020};
+uint32_t Quarters(int x, int y) {
+  return kQuarterColors[(y < 1500 ? 0 : 2) + (x < 2000 ? 0 : 1)];
+}
+// 2 x 2 cells of 1000 x 1000, each of its own colour.
+uint32_t SheetCells(int x, int y) {
+  return kCellColors[(y / 1000) * 2 + x / 1000];
+}
+
 class ContentObjects : public ::testing::Test {
 protected:
   static constexpr float kWidth = 200, kHeight = 150;
@@ -554,6 +604,91 @@ TEST_F(ContentObjects, NewImageNameKeepsThePreviousPictureUntilLoaded) {
   }
 }
 
+TEST_F(ContentObjects, PicturesLoadAtTheLevelTheirScreenSizeNeeds) {
+  UseShowFiles();
+  WriteJpeg(folder_ / "big.jpg", 4000, 3000, Quarters);
+  WriteBmp(folder_ / "small.bmp", 300, 200, 0, 0, 255);
+  host_->SetPixelDensity(2); // the slide covers 200 x 150 on the screen, 400 x 300 pixels
+  Load("object pic: Image\n  ImageName=big.jpg\nend\n"
+       "object cut: Image\n  ImageName=big.jpg\n  EnableCrop=1\n  CropRect=0,0,0,50,50,0\nend\n"
+       "object again: Image\n  ImageName=big.jpg\nend\n"
+       "object small: Image\n  ImageName=small.bmp\nend\n");
+  auto& pic = Child<TKivImageObject>(0);
+  auto& cut = Child<TKivImageObject>(1);
+  auto& again = Child<TKivImageObject>(2);
+  auto& small = Child<TKivImageObject>(3);
+  for (TKivImageObject* image : {&pic, &cut, &again, &small})
+    ASSERT_TRUE(image->LoadContent());
+
+  // 400 x 300 wanted: 500 x 375, the last halving still larger; the object keeps the full picture's size.
+  EXPECT_EQ(pic.Picture()->Level(), 3);
+  EXPECT_EQ(pic.Picture()->Bitmap().Width(), 500);
+  EXPECT_EQ(pic.Picture()->Bitmap().Height(), 375);
+  EXPECT_EQ(pic.Picture()->Width(), 4000);
+  EXPECT_EQ(pic.Size().x, 4000);
+  EXPECT_EQ(pic.Size().y, 3000);
+  EXPECT_TRUE(test::NearColor(pic.Picture()->Bitmap().Pixel32(375, 90), kQuarterColors[1], 6));
+  // The quarter the crop keeps fills the same screen: the picture is wanted twice as large.
+  EXPECT_EQ(cut.Picture()->Level(), 2);
+  EXPECT_EQ(cut.Size().x, 2000);
+  EXPECT_EQ(cut.SourceRect().left, 2000);
+  EXPECT_EQ(cut.SourceRect().bottom, 1500);
+  // One cache entry per level of the file.
+  EXPECT_EQ(again.Picture()->Source().get(), pic.Picture()->Source().get());
+  EXPECT_NE(cut.Picture()->Source().get(), pic.Picture()->Source().get());
+  // A picture smaller than wanted comes at full size.
+  EXPECT_EQ(small.Picture()->Level(), 0);
+  EXPECT_EQ(small.Picture()->Bitmap().Width(), 300);
+
+  // The drawer is told the level; source rectangle and pivot stay in full-picture pixels.
+  slide_->SetTime(true, 0);
+  TRecordingDrawer drawer;
+  cut.Draw(drawer);
+  ASSERT_EQ(drawer.images.size(), 1u);
+  EXPECT_EQ(drawer.images[0].params.reductionLevel, 2);
+  EXPECT_EQ(drawer.images[0].params.sourceRect.left, 2000);
+  EXPECT_EQ(drawer.images[0].params.sourceRect.right, 4000);
+  EXPECT_EQ(drawer.images[0].pivot.x, 2000);
+
+  // Zooming in loads a finer level in place of the shown one; zooming out keeps it.
+  TKivPicture* coarse = pic.Picture();
+  host_->SetPixelDensity(4);
+  EXPECT_TRUE(pic.LoadContent());
+  EXPECT_NE(pic.Picture(), coarse);
+  EXPECT_EQ(pic.Picture()->Level(), 2);
+  EXPECT_EQ(pic.Size().x, 4000);
+  host_->SetPixelDensity(1);
+  EXPECT_TRUE(pic.LoadContent());
+  EXPECT_EQ(pic.Picture()->Level(), 2);
+}
+
+TEST_F(ContentObjects, SpriteSheetAtAReducedLevelCutsTheCellsOfTheReducedSheet) {
+  UseShowFiles();
+  WriteJpeg(folder_ / "sheet.jpg", 2000, 2000, SheetCells);
+  Load("object s: Image\n  ImageName=sheet.jpg\n  AnimColumns=2\n  AnimRows=2\n  AnimCount=4\n"
+       "  AnimInterval=100\nend\n");
+  auto& sprite = Child<TKivImageObject>(0);
+  ASSERT_TRUE(sprite.LoadContent());
+  // A frame shows 150 x 150: the sheet is wanted at 300 x 300, so 500 x 500 (two halvings).
+  ASSERT_EQ(sprite.Picture()->Level(), 2);
+  EXPECT_EQ(sprite.Size().x, 1000);
+  EXPECT_EQ(sprite.Size().y, 1000);
+  slide_->SetTime(true, 250);
+  TRecordingDrawer drawer;
+  sprite.Draw(drawer);
+  ASSERT_EQ(drawer.images.size(), 1u);
+  const auto& call = drawer.images[0];
+  EXPECT_EQ(call.params.reductionLevel, 2);
+  // Frame 2 in the reduced sheet's tiles: column 0, row 1, cells of 250 behind one-texel gutters; given
+  // in full-picture pixels (times 4) and stretched back to the frame's 1000 pixels.
+  EXPECT_EQ(call.params.sourceRect.left, 4);
+  EXPECT_EQ(call.params.sourceRect.top, 4 * 253);
+  EXPECT_EQ(call.params.sourceRect.right, 4 * 251);
+  EXPECT_EQ(call.pivot.y, 4 * 253);
+  const float drawnWidth = (call.params.sourceRect.right - call.params.sourceRect.left) * call.xAxis.x;
+  EXPECT_NEAR(drawnWidth, 1000 * sprite.Frame().xAxis.x, 1e-3);
+}
+
 TEST_F(ContentObjects, TextDefaultsAndKeys) {
   Load("object t: Text\nend\n"
        "object u: TextComment\n  Text=Hello\n  TextColor=1,2,3\n  TextColorClick=7,8,9\n  FontName=Courier "
@@ -740,6 +875,48 @@ TEST_F(ContentDrawing, SpriteFrame) {
     for (int x : {33, 100, 167})
       for (int y : {8, 75, 142})
         EXPECT_TRUE(test::NearColor(shot.Pixel32(x, y), kCellColors[frame], 2)) << x << "," << y;
+  }
+}
+
+TEST_F(ContentDrawing, ReducedPictureDrawsLikeTheFullOne) {
+  UseShowFiles();
+  WriteJpeg(folder_ / "big.jpg", 4000, 3000, Quarters);
+  host_->SetPixelDensity(2);
+  Load("object pic: Image\n  ImageName=big.jpg\n  Antialiased=0\nend\n");
+  const TDevBitmap reduced = Shoot(0);
+  auto& pic = Child<TKivImageObject>(0);
+  ASSERT_TRUE(pic.Picture());
+  ASSERT_EQ(pic.Picture()->Level(), 3);
+  pic.SetPicture(LoadKivPicture(*host_, u"big.jpg")); // the same file at full size in its place
+  ASSERT_EQ(pic.Picture()->Level(), 0);
+  const TDevBitmap full = Shoot(0);
+  // The quarters in their places on both; apart from the seams between them, the same pixels.
+  for (int i = 0; i < 4; ++i) {
+    const int x = i % 2 ? 150 : 50, y = i / 2 ? 112 : 37;
+    EXPECT_TRUE(test::NearColor(reduced.Pixel32(x, y), kQuarterColors[i], 6)) << i;
+    EXPECT_TRUE(test::NearColor(full.Pixel32(x, y), kQuarterColors[i], 6)) << i;
+  }
+  int differing = 0;
+  for (int y = 0; y < int(kHeight); ++y)
+    for (int x = 0; x < int(kWidth); ++x)
+      differing += test::ChannelDistance(reduced.Pixel32(x, y), full.Pixel32(x, y)) > 12;
+  EXPECT_LT(differing, int(kWidth + kHeight) * 2); // at most a couple of pixels across each seam
+}
+
+TEST_F(ContentDrawing, SpriteSheetAtAReducedLevel) {
+  UseShowFiles();
+  WriteJpeg(folder_ / "sheet.jpg", 2000, 2000, SheetCells);
+  Load("object s: Image\n  ImageName=sheet.jpg\n  AnimColumns=2\n  AnimRows=2\n  AnimCount=4\n"
+       "  AnimInterval=100\n  Antialiased=0\nend\n");
+  for (int frame = 0; frame < 4; ++frame) {
+    const TDevBitmap shot = Shoot(frame * 100 + 50);
+    SCOPED_TRACE(frame);
+    ASSERT_EQ(Child<TKivImageObject>(0).Picture()->Level(), 2);
+    // The whole 150 x 150 frame is the cell's colour out to a pixel from its edges: no neighbour bleeds in.
+    for (int x : {27, 100, 173})
+      for (int y : {2, 75, 148})
+        EXPECT_TRUE(test::NearColor(shot.Pixel32(x, y), kCellColors[frame], 8)) << x << "," << y;
+    EXPECT_TRUE(test::NearColor(shot.Pixel32(22, 75), 0xFF000000, 2));
   }
 }
 
