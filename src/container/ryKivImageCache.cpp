@@ -135,7 +135,6 @@ TOwned<TKivImage> TImageHandle::View(int level, TRef<TCachedBitmap> bitmap) {
 
 TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_view name,
                                      const TImageDecoder& decoder, const TWantedSizeFunc& wanted) {
-  if (failed_) return nullptr;
   TPictureSize full;
   bool fixed;
   TRef<TCachedBitmap> finer; // the nearest finer level held, to halve from
@@ -148,8 +147,11 @@ TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_vie
     if (fixed && !levels_.empty()) finer = levels_[0].bitmap;
   }
   if (fixed && finer) return View(0, std::move(finer));
-  if (!fixed && full.width > 0 && full.height > 0) {
-    level = std::min(LevelFor(full, wanted), kMaxLevel); // may run the caller's code: no lock held
+  // The wanted size is asked once per load: it may run the caller's code (no lock held).
+  const bool known = !fixed && full.width > 0 && full.height > 0;
+  const TPictureSize wantedNow = known && wanted ? wanted(full) : TPictureSize{};
+  if (known) {
+    level = std::min(PictureLevelFor(full, wantedNow), kMaxLevel);
     std::lock_guard lock(levelsLock_);
     for (int k = std::min(level, static_cast<int>(levels_.size()) - 1); k >= 0; --k)
       if (levels_[static_cast<size_t>(k)].bitmap) {
@@ -166,6 +168,9 @@ TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_vie
     return View(level, std::move(bitmap));
   }
 
+  // Levels held serve even after a later decode failed; the failure itself is not tried again while the
+  // handle lives (threads that waited for it get nothing at once).
+  if (failed_) return nullptr;
   TFileSource& source = accessor.Source();
   bool opened = true;
   TRef<TCachedBitmap> bitmap;
@@ -188,13 +193,16 @@ TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_vie
       const bool swaps = SwapsSides(request.orientation);
       const auto shown = [swaps](int w, int h) { return swaps ? TPictureSize{h, w} : TPictureSize{w, h}; };
       int chosen = -1;
-      if (wanted && full.width > 0 && full.height > 0) {
-        const TPictureSize size = wanted(full);
-        request.width = swaps ? size.height : size.width;
-        request.height = swaps ? size.width : size.height;
+      if (known) {
+        request.width = swaps ? wantedNow.height : wantedNow.width;
+        request.height = swaps ? wantedNow.width : wantedNow.height;
       }
+      const auto levelFor = [&](TPictureSize shownFull) {
+        return std::min(known ? PictureLevelFor(shownFull, wantedNow) : LevelFor(shownFull, wanted),
+                        kMaxLevel);
+      };
       request.chooseLevel = [&](int storedWidth, int storedHeight) {
-        chosen = std::min(LevelFor(shown(storedWidth, storedHeight), wanted), kMaxLevel);
+        chosen = levelFor(shown(storedWidth, storedHeight));
         return chosen;
       };
       TDecodedImage decoded = decoder(*stream, request);
@@ -208,7 +216,7 @@ TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_vie
             stored = {stored.width * 2, stored.height * 2};
         }
         const TPictureSize shownFull = shown(stored.width, stored.height);
-        if (chosen < 0) chosen = std::min(LevelFor(shownFull, wanted), kMaxLevel);
+        if (chosen < 0) chosen = levelFor(shownFull);
         level = std::max(chosen, made); // a decoder that made less than asked is taken at its word
         bitmap = Halved(OrientBitmap(decoded.bitmap, request.orientation), level - made);
         std::lock_guard lock(levelsLock_);

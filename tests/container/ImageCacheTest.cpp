@@ -247,13 +247,21 @@ TEST_F(ImageCache, DecodersAreAskedForTheLevelOfTheShownSizeAndTheRestIsHalved) 
   EXPECT_EQ(gAsked, (std::vector<int>{3, 2}));
 
   // The wanted size may depend on the full size; it is asked once the file's size is known.
+  // The wanted size may depend on the full size; it is asked once per load, when the file's size is
+  // known (here from the level held, then by a decode of the finer level it needs).
   TPictureSize seen;
-  TOwned<TKivImage> asked = LoadSharedImage(locator_->Accessor(), u"big.txt", [&](TPictureSize full) {
+  int calls = 0;
+  const auto eighth = [&](TPictureSize full) {
     seen = full;
+    ++calls;
     return TPictureSize{full.width / 8, full.height / 8};
-  });
+  };
+  TOwned<TKivImage> asked = LoadSharedImage(locator_->Accessor(), u"big.txt", eighth);
   EXPECT_EQ(seen, (TPictureSize{40, 30}));
+  EXPECT_EQ(calls, 1);
   EXPECT_EQ(asked->Level(), 2);
+  EXPECT_EQ(asked->Bitmap().Width(), 10);
+  EXPECT_EQ(gAsked.back(), 2);
 }
 
 TEST_F(ImageCache, MissingOrUndecodablePicturesGiveNoImage) {
