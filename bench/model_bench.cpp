@@ -192,3 +192,18 @@ void BM_LoadKivPicture(benchmark::State& state) {
 BENCHMARK(BM_LoadKivPicture)->Args({0, 0})->Args({0, 400})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
+
+namespace {
+
+// One halving of a 4000 x 3000 picture as the cache makes levels a decoder cannot.
+void BM_HalvePicture(benchmark::State& state) {
+  std::vector<uint32_t> pixels(size_t{kWidth} * kHeight);
+  for (size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u >> 8);
+  const auto bitmap = TRef<TCachedBitmap>::Make(kWidth, kHeight, std::move(pixels));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(HalveCachedBitmap(*bitmap).get());
+}
+BENCHMARK(BM_HalvePicture)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace

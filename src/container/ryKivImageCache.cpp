@@ -83,32 +83,51 @@ TRef<TCachedBitmap> HalveCachedBitmap(const TCachedBitmap& bitmap) {
   const int w = bitmap.Width(), h = bitmap.Height();
   const int hw = (w + 1) / 2, hh = (h + 1) / 2;
   std::vector<uint32_t> out(static_cast<size_t>(hw) * static_cast<size_t>(hh));
-  for (int y = 0; y < hh; ++y)
+  const uint32_t* pixels = bitmap.Pixels().data();
+  for (int y = 0; y < hh; ++y) {
+    const uint32_t* row0 = pixels + static_cast<size_t>(2 * y) * w;
+    const uint32_t* row1 = 2 * y + 1 < h ? row0 + w : nullptr;
+    uint32_t* target = out.data() + static_cast<size_t>(y) * hw;
     for (int x = 0; x < hw; ++x) {
-      // Colours weighted by alpha, so that the colour of transparent pixels does not bleed into the edge.
-      uint32_t sumA = 0, n = 0;
-      uint32_t sum[3] = {}, weighted[3] = {};
-      for (int dy = 0; dy < 2; ++dy)
-        for (int dx = 0; dx < 2; ++dx) {
-          const int sx = 2 * x + dx, sy = 2 * y + dy;
-          if (sx >= w || sy >= h) continue;
-          const uint32_t p = bitmap.Pixel(sx, sy);
-          const uint32_t a = p >> 24;
-          for (int c = 0; c < 3; ++c) {
-            const uint32_t v = (p >> (16 - 8 * c)) & 0xFF;
-            sum[c] += v;
-            weighted[c] += v * a;
-          }
-          sumA += a;
-          ++n;
+      uint32_t quad[4];
+      uint32_t n = 0;
+      quad[n++] = row0[2 * x];
+      if (2 * x + 1 < w) quad[n++] = row0[2 * x + 1];
+      if (row1) {
+        quad[n++] = row1[2 * x];
+        if (2 * x + 1 < w) quad[n++] = row1[2 * x + 1];
+      }
+      if (n == 4 && (quad[0] & quad[1] & quad[2] & quad[3]) >> 24 == 0xFF) {
+        // Four opaque pixels, the common case: all channels at once, two to a word.
+        uint32_t redBlue = 0, alphaGreen = 0;
+        for (const uint32_t p : quad) {
+          redBlue += p & 0x00FF00FF;
+          alphaGreen += (p >> 8) & 0x00FF00FF;
         }
+        target[x] = ((redBlue + 0x00020002) >> 2 & 0x00FF00FF) | ((alphaGreen + 0x00020002) >> 2 & 0x00FF00FF)
+                                                                     << 8;
+        continue;
+      }
+      // Colours weighted by alpha, so that the colour of transparent pixels does not bleed into the edge.
+      uint32_t sumA = 0, sum[3] = {}, weighted[3] = {};
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t p = quad[i], a = p >> 24;
+        sumA += a;
+        for (int c = 0; c < 3; ++c) {
+          const uint32_t v = (p >> (16 - 8 * c)) & 0xFF;
+          sum[c] += v;
+          weighted[c] += v * a;
+        }
+      }
+      const bool opaque = sumA == 255 * n;
       uint32_t pixel = (sumA + n / 2) / n << 24;
       for (int c = 0; c < 3; ++c) {
-        const uint32_t v = sumA > 0 ? (weighted[c] + sumA / 2) / sumA : (sum[c] + n / 2) / n;
+        const uint32_t v = opaque || sumA == 0 ? (sum[c] + n / 2) / n : (weighted[c] + sumA / 2) / sumA;
         pixel |= v << (16 - 8 * c);
       }
-      out[static_cast<size_t>(y) * hw + x] = pixel;
+      target[x] = pixel;
     }
+  }
   return TRef<TCachedBitmap>::Make(hw, hh, std::move(out));
 }
 

@@ -161,8 +161,9 @@ TEST(PictureLevels, LastHalvingStillLargerThanTheWantedSize) {
 
 TEST(PictureLevels, HalvingWeighsColoursByAlpha) {
   // Opaque red, transparent green, opaque white / opaque red, opaque red, opaque black.
-  const TCachedBitmap bitmap(3, 2, {0xFFFF0000, 0x0000FF00, 0xFFFFFFFF, 0xFFFF0000, 0xFFFF0000, 0xFF000000});
-  TRef<TCachedBitmap> half = HalveCachedBitmap(bitmap);
+  const auto bitmap = TRef<TCachedBitmap>::Make(
+      3, 2, std::vector<uint32_t>{0xFFFF0000, 0x0000FF00, 0xFFFFFFFF, 0xFFFF0000, 0xFFFF0000, 0xFF000000});
+  TRef<TCachedBitmap> half = HalveCachedBitmap(*bitmap);
   ASSERT_EQ(half->Width(), 2);
   ASSERT_EQ(half->Height(), 1);
   EXPECT_EQ(half->Pixel(0, 0), 0xBFFF0000u); // the transparent green adds no green
