@@ -672,6 +672,41 @@ TEST(KivPicture, FromFileMissingFileAndGeneratedName) {
   EXPECT_FALSE(LoadKivPicture(*host, u"Shadow: 16|four.bmp"));
 }
 
+TEST(KivPicture, FilesComeAtTheLevelOfTheirWantedSizeGeneratedOnesAsMade) {
+  InstallImageDecoder();
+  TShowFolder show;
+  // Left half red, right half blue.
+  show.WriteBmp("eight.bmp", 8, 6, [](int x, int) { return x < 4 ? 0xFF0000u : 0x0000FFu; });
+  TRef<TKivSlideHost> host = Host(&show.Accessor());
+  TPictureSize asked;
+  TRef<TKivPicture> picture = LoadKivPicture(*host, u"eight.bmp", [&](TPictureSize full) {
+    asked = full;
+    return TPictureSize{2, 2};
+  });
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(asked, (TPictureSize{8, 6}));
+  EXPECT_EQ(picture->Level(), 1);
+  EXPECT_EQ(picture->Width(), 8); // the full picture's size
+  EXPECT_EQ(picture->Height(), 6);
+  EXPECT_EQ(picture->Bitmap().Width(), 4);
+  EXPECT_EQ(picture->Bitmap().Height(), 3);
+  EXPECT_EQ(picture->Bitmap().Pixel32(1, 2), 0xFFFF0000u);
+  EXPECT_EQ(picture->Bitmap().Pixel32(2, 0), 0xFF0000FFu);
+
+  TProducerOverride textProducer(kTextPicturePrefix, [](TKivSlideHost&, std::u16string_view) {
+    return TRef<TCachedBitmap>::Make(50, 40, std::vector<uint32_t>(2000, 0x80FFFFFFu));
+  });
+  int calls = 0;
+  TRef<TKivPicture> text = LoadKivPicture(*host, u"Text: Hi", [&](TPictureSize) {
+    ++calls;
+    return TPictureSize{5, 4};
+  });
+  ASSERT_TRUE(text);
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(text->Level(), 0);
+  EXPECT_EQ(text->Bitmap().Width(), 50);
+}
+
 // ---- on llvmpipe ----
 
 class SlideOnScreen : public ::testing::Test {
