@@ -42,14 +42,15 @@ struct TImageDecodeRequest {
   int orientation = kOrientNormal;
   int width = 0;
   int height = 0;
-  // Asked once the stored size is known: the level to decode (times halved). Empty: level 0.
+  // To be asked once the stored size is known: the level to decode (times halved). Empty: level 0.
   std::function<int(int storedWidth, int storedHeight)> chooseLevel;
 };
 // What a decoder gives: the stored picture halved `level` times (at most the level asked for), not yet
 // turned, and the stored full size. A plain bitmap is a full-size decode.
 struct TDecodedImage {
   TDecodedImage() = default;
-  TDecodedImage(TRef<TCachedBitmap> decoded) : bitmap(std::move(decoded)) {} // NOLINT: implicit on purpose
+  // Implicit: a decoder that only decodes full size answers its bitmap.
+  TDecodedImage(TRef<TCachedBitmap> decoded) : bitmap(std::move(decoded)) {}
   TRef<TCachedBitmap> bitmap;
   int level = 0;
   int storedWidth = 0; // 0: the bitmap's own size (level 0)
