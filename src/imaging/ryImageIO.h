@@ -1,12 +1,15 @@
 #pragma once
 // Helpers shared by the loaders: bounded reads of the rest of a stream and a little-endian cursor over
-// bytes in memory. Every count that comes from a file is checked against the bytes that remain.
+// bytes in memory. Every count that comes from a file is checked against the bytes that remain. Also the
+// one PNG writer of the programs, tools and tests (the reader is ReadPng in ryImageLib.h).
 
 #include "ryStreams.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace kiv {
@@ -20,6 +23,13 @@ bool ReadRest(TStream& stream, std::vector<uint8_t>& out, int64_t minBytes = 0,
               int64_t maxBytes = kMaxImageFileBytes);
 // Reads exactly count bytes at the position; false (position restored) when short.
 bool PeekBytes(TStream& stream, void* buffer, int64_t count);
+
+// Writes 32-bit pixels (0xAARRGGBB words, rows top-down, stridePixels words apart) as an 8-bit PNG: RGBA
+// with withAlpha, else RGB with the alpha dropped. The picture is written beside the target under a
+// temporary name and renamed, so the name never shows a half-written file and an earlier file survives a
+// failure. False with the reason in error (when given) on any failure.
+bool WritePngFile(const std::string& path, int width, int height, const uint32_t* pixels,
+                  ptrdiff_t stridePixels, bool withAlpha, std::string* error = nullptr);
 
 class TByteReader {
 public:

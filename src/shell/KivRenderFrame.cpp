@@ -4,15 +4,12 @@
 #include "GLContext.h"
 #include "GLDev3D.h"
 #include "ryExceptions.h"
+#include "ryImageIO.h"
 #include "ryKivImageObject.h"
 #include "ryKivSlideUtils3.h"
 #include "ryKivSource2.h"
 
-#include <png.h>
-
-#include <cstdio>
 #include <thread>
-#include <vector>
 
 namespace kiv {
 namespace {
@@ -139,37 +136,11 @@ std::optional<TDevBitmap> TFrameRenderer::Render(double time) {
 }
 
 bool WriteFramePng(const std::string& path, const TDevBitmap& frame) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool ok = false;
-  if (png && info && !setjmp(png_jmpbuf(png))) {
-    png_init_io(png, file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(frame.Width()), static_cast<png_uint_32>(frame.Height()),
-                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<uint8_t> row(static_cast<size_t>(frame.Width()) * 3);
-    for (int32_t y = 0; y < frame.Height(); ++y) {
-      for (int32_t x = 0; x < frame.Width(); ++x) {
-        // The screen is opaque; its alpha channel is the drawer's bookkeeping.
-        const uint32_t p = frame.Pixel32(x, y);
-        uint8_t* out = &row[static_cast<size_t>(x) * 3];
-        out[0] = static_cast<uint8_t>(p >> 16);
-        out[1] = static_cast<uint8_t>(p >> 8);
-        out[2] = static_cast<uint8_t>(p);
-      }
-      png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    ok = true;
-  }
-  png_destroy_write_struct(&png, info ? &info : nullptr);
-  const bool closed = std::fclose(file) == 0;
-  // No half-written picture stays behind under the name asked for.
-  if (!(closed && ok)) std::remove(path.c_str());
-  return closed && ok;
+  if (frame.Format() != TPixelFormat::pf32bit) return false;
+  // The screen is opaque; its alpha channel is the drawer's bookkeeping. A failed write leaves no
+  // half-written picture under the name asked for.
+  return WritePngFile(path, frame.Width(), frame.Height(),
+                      reinterpret_cast<const uint32_t*>(frame.ScanLine(0)), frame.Pitch() / 4, false);
 }
 
 } // namespace kiv

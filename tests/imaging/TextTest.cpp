@@ -4,13 +4,13 @@
 #include "ImagingTestSupport.h"
 #include "ryFTTextVectorizer.h"
 #include "ryGlyphCache.h"
+#include "ryImageIO.h"
 #include "ryImageLib.h"
 #include "ryKivImageCache.h"
 #include "ryTextProducer2.h"
 
 #include <cstring>
 #include <filesystem>
-#include <png.h>
 
 namespace kiv {
 namespace {
@@ -205,12 +205,9 @@ TEST_F(CachedTextTest, UnderlineAndAlignment) {
 
 // Golden pictures: written as RGBA PNG, compared channel by channel.
 bool WriteGolden(const std::string& path, const TBitmap& bitmap) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(bitmap.Width());
-  image.height = static_cast<png_uint_32>(bitmap.Height());
-  image.format = PNG_FORMAT_BGRA;
-  return png_image_write_to_file(&image, path.c_str(), 0, bitmap.Data().data(), 0, nullptr) != 0;
+  return bitmap.Format() == TBitmapFormat::Pf32bit &&
+         WritePngFile(path, bitmap.Width(), bitmap.Height(), reinterpret_cast<const uint32_t*>(bitmap.Row(0)),
+                      static_cast<ptrdiff_t>(bitmap.Stride() / 4), true);
 }
 
 void ExpectMatchesGolden(const TBitmap& actual, const std::string& name) {
@@ -309,4 +306,6 @@ TEST(ErrorPicture, ShowsItsLinesOnAnOpaqueBox) {
 
 // fontconfig keeps its configuration until the process ends (we never call FcFini: other threads may
 // still match fonts at exit); LeakSanitizer would report it. Same list as tests/lsan.supp.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}

@@ -1,21 +1,15 @@
 #include "GoldenImage.h"
 
+#include "ryImageIO.h"
+
 #include <png.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
-#include <vector>
 
 namespace kiv::test {
 
 namespace {
-
-struct TFileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using TFile = std::unique_ptr<FILE, TFileCloser>;
 
 std::string GoldenPath(std::string_view name) {
   return std::string(KIV_GOLDEN_DIR) + "/" + std::string(name) + ".png";
@@ -32,38 +26,8 @@ std::string OutputPath(std::string_view name, std::string_view suffix) {
 
 bool WritePng(const std::string& path, const TDevBitmap& bitmap) {
   if (bitmap.Format() != TPixelFormat::pf32bit) return false;
-  TFile file(std::fopen(path.c_str(), "wb"));
-  if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    return false;
-  }
-  std::vector<uint8_t> row(static_cast<size_t>(bitmap.Width()) * 4);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_init_io(png, file.get());
-  png_set_IHDR(png, info, static_cast<png_uint_32>(bitmap.Width()), static_cast<png_uint_32>(bitmap.Height()),
-               8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < bitmap.Height(); ++y) {
-    for (int x = 0; x < bitmap.Width(); ++x) {
-      const uint32_t p = bitmap.Pixel32(x, y);
-      uint8_t* out = &row[static_cast<size_t>(x) * 4];
-      out[0] = static_cast<uint8_t>(p >> 16);
-      out[1] = static_cast<uint8_t>(p >> 8);
-      out[2] = static_cast<uint8_t>(p);
-      out[3] = static_cast<uint8_t>(p >> 24);
-    }
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return true;
+  return WritePngFile(path, bitmap.Width(), bitmap.Height(),
+                      reinterpret_cast<const uint32_t*>(bitmap.ScanLine(0)), bitmap.Pitch() / 4, true);
 }
 
 bool ReadPng(const std::string& path, TDevBitmap& bitmap) {

@@ -6,12 +6,10 @@
 #include "DrawManager3D2.h"
 #include "GLContext.h"
 #include "GLDev3D.h"
-
-#include <png.h>
+#include "ryImageIO.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -22,35 +20,16 @@ namespace {
 
 using namespace kiv;
 
-bool WritePng(const std::string& path, const TDevBitmap& bitmap) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool ok = false;
-  if (png && info && !setjmp(png_jmpbuf(png))) {
-    png_init_io(png, file);
-    png_set_IHDR(png, info, bitmap.Width(), bitmap.Height(), 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<uint8_t> row(static_cast<size_t>(bitmap.Width()) * 4);
-    for (int y = 0; y < bitmap.Height(); ++y) {
-      for (int x = 0; x < bitmap.Width(); ++x) {
-        const uint32_t p = bitmap.Pixel32(x, y);
-        uint8_t* out = &row[static_cast<size_t>(x) * 4];
-        out[0] = uint8_t(p >> 16);
-        out[1] = uint8_t(p >> 8);
-        out[2] = uint8_t(p);
-        out[3] = 0xFF; // the screen is opaque; its alpha channel is bookkeeping
-      }
-      png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    ok = true;
+// Written as RGBA, opaque: the screen's alpha channel is the drawer's bookkeeping.
+bool WritePng(const std::string& path, TDevBitmap& bitmap) {
+  if (bitmap.Format() != TPixelFormat::pf32bit) return false;
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(bitmap.ScanLine(y));
+    for (int x = 0; x < bitmap.Width(); ++x)
+      row[x] |= 0xFF000000u;
   }
-  png_destroy_write_struct(&png, &info);
-  std::fclose(file);
-  return ok;
+  return WritePngFile(path, bitmap.Width(), bitmap.Height(),
+                      reinterpret_cast<const uint32_t*>(bitmap.ScanLine(0)), bitmap.Pitch() / 4, true);
 }
 
 class TItem final : public TDrawItem {

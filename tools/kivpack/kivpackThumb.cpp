@@ -6,6 +6,7 @@
 #include "ryCachedBitmap.h"
 #include "ryImage.h"
 #include "ryImageDecoder.h"
+#include "ryImageIO.h"
 #include "ryKivFileAccessor2.h"
 #include "ryKivShowLocator.h"
 #include "ryUTF8.h"
@@ -13,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <png.h>
 
 namespace kivpack {
 
@@ -28,63 +28,15 @@ const char kThumbHelp[] =
     "smallest) and writes it as an 8-bit RGBA PNG. An animated GIF gives its strip of frames. A stored\n"
     "picture that the show's RotationState lists is turned as the player turns it.\n";
 
-struct TPngWrite {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  std::FILE* file = nullptr;
-  ~TPngWrite() {
-    if (png) png_destroy_write_struct(&png, info ? &info : nullptr);
-    if (file) std::fclose(file);
-  }
-};
-
-extern "C" void PngWriteError(png_structp png, png_const_charp) {
-  png_longjmp(png, 1);
-}
-extern "C" void PngWriteWarning(png_structp, png_const_charp) {}
-
-bool WriteRows(TPngWrite& w, int width, int height, png_bytepp rows) {
-  if (setjmp(png_jmpbuf(w.png))) return false;
-  png_init_io(w.png, w.file);
-  png_set_IHDR(w.png, w.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(w.png, w.info);
-  png_set_bgr(w.png);
-  png_write_image(w.png, rows);
-  png_write_end(w.png, nullptr);
-  return true;
-}
-
-// Rows of 32-bit BGRA pixels.
-bool WriteRgbaPng(const std::string& path, int width, int height, std::vector<png_bytep>& rows) {
-  TPngWrite w;
-  w.file = std::fopen(path.c_str(), "wb");
-  if (!w.file) return false;
-  w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngWriteError, PngWriteWarning);
-  if (!w.png || !(w.info = png_create_info_struct(w.png))) return false;
-  if (!WriteRows(w, width, height, rows.data())) return false;
-  const bool closed = std::fclose(w.file) == 0;
-  w.file = nullptr;
-  return closed;
-}
-
 bool WriteRgbaPng(const std::string& path, const TBitmap& bitmap) {
   TRef<TBitmap> bgra = ConvertBitmap(bitmap, TBitmapFormat::Pf32bit);
-  std::vector<png_bytep> rows(static_cast<size_t>(bgra->Height()));
-  for (int y = 0; y < bgra->Height(); ++y)
-    rows[static_cast<size_t>(y)] = bgra->Row(y);
-  return WriteRgbaPng(path, bgra->Width(), bgra->Height(), rows);
+  // 32-bit bitmap rows are 0xAARRGGBB words.
+  return WritePngFile(path, bgra->Width(), bgra->Height(), reinterpret_cast<const uint32_t*>(bgra->Row(0)),
+                      static_cast<ptrdiff_t>(bgra->Stride() / 4), true);
 }
 
 bool WriteRgbaPng(const std::string& path, const TCachedBitmap& bitmap) {
-  // The cached pixels are 0xAARRGGBB words: BGRA bytes in memory, as the PNG writer takes them.
-  auto* pixels = const_cast<uint32_t*>(bitmap.Pixels().data());
-  std::vector<png_bytep> rows(static_cast<size_t>(bitmap.Height()));
-  for (int y = 0; y < bitmap.Height(); ++y)
-    rows[static_cast<size_t>(y)] =
-        reinterpret_cast<png_bytep>(pixels + static_cast<size_t>(y) * bitmap.Width());
-  return WriteRgbaPng(path, bitmap.Width(), bitmap.Height(), rows);
+  return WritePngFile(path, bitmap.Width(), bitmap.Height(), bitmap.Pixels().data(), bitmap.Width(), true);
 }
 
 // The orientation the show's rotation map gives a stored picture; 1 when it lists none (or the show has
