@@ -5,6 +5,7 @@
 
 #include "GLContext.h"
 #include "KivRenderFrame.h"
+#include "ShowTestSupport.h"
 #include "ryImageDecoder.h"
 #include "ryKivShowLocator.h"
 #include "ryKivSource2.h"
@@ -15,7 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <unistd.h>
 
 namespace kiv {
@@ -23,43 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TRgb {
-  int r = 0, g = 0, b = 0;
-};
-
-// A bottom-up 24-bit BMP.
-void WriteBmp(const fs::path& path, int width, int height, const std::function<TRgb(int, int)>& pixel) {
-  const int stride = (width * 3 + 3) & ~3;
-  std::string data(static_cast<size_t>(stride) * height, '\0');
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const TRgb c = pixel(x, y);
-      char* out = &data[static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3];
-      out[0] = static_cast<char>(c.b);
-      out[1] = static_cast<char>(c.g);
-      out[2] = static_cast<char>(c.r);
-    }
-  auto le = [](std::string& s, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-      s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  std::string file = "BM";
-  le(file, static_cast<uint32_t>(54 + data.size()), 4);
-  le(file, 0, 4);
-  le(file, 54, 4);
-  le(file, 40, 4);
-  le(file, static_cast<uint32_t>(width), 4);
-  le(file, static_cast<uint32_t>(height), 4);
-  le(file, 1, 2);
-  le(file, 24, 2);
-  le(file, 0, 4);
-  le(file, static_cast<uint32_t>(data.size()), 4);
-  le(file, 2835, 4);
-  le(file, 2835, 4);
-  le(file, 0, 4);
-  le(file, 0, 4);
-  std::ofstream(path, std::ios::binary) << file << data;
-}
+using namespace testing_support;
 
 // A 200 x 150 show of two slides of 1000 ms, repeated.
 // Slide 1 (black): a red 40 x 30 picture moving from position -50 to 50 (percent) over the first second;
@@ -98,9 +62,7 @@ protected:
     WriteBmp(root_ / "show" / "pictures" / "side.bmp", 30, 40, [](int x, int) {
       return x < 15 ? TRgb{230, 20, 20} : TRgb{20, 200, 20};
     });
-    const std::string command = std::string("'") + KIVPACK_PATH + "' create '" + (root_ / "show").string() +
-                                "' -o '" + Show() + "' >/dev/null";
-    packed_ = std::system(command.c_str()) == 0;
+    packed_ = PackShow(root_ / "show", Show());
   }
   static void TearDownTestSuite() { fs::remove_all(root_); }
 
@@ -124,10 +86,6 @@ protected:
     renderer_ = TFrameRenderer::Create(Options(*locator_), size, &whyNot);
     EXPECT_TRUE(renderer_) << whyNot;
     return *renderer_;
-  }
-  static TRgb At(const TDevBitmap& frame, int x, int y) {
-    const uint32_t p = frame.Pixel32(x, y);
-    return {int(p >> 16 & 0xFF), int(p >> 8 & 0xFF), int(p & 0xFF)};
   }
   static ::testing::AssertionResult Near(const TRgb& got, const TRgb& want, int x, int y) {
     constexpr int kTolerance = 40;
@@ -163,7 +121,7 @@ TEST_F(RenderFrame, ObjectsSitWhereTheirKeyPointsPutThemAtTheTime) {
     ASSERT_TRUE(frame) << c.time;
     ASSERT_EQ(frame->Width(), 200);
     ASSERT_EQ(frame->Height(), 150);
-    EXPECT_TRUE(Near(At(*frame, c.x, 75), c.color, c.x, 75)) << "at " << c.time << " ms";
+    EXPECT_TRUE(Near(PixelRgb(*frame, c.x, 75), c.color, c.x, 75)) << "at " << c.time << " ms";
   }
 }
 
@@ -172,9 +130,9 @@ TEST_F(RenderFrame, ABoxShowsItsColourAtItsPlace) {
   ASSERT_TRUE(frame);
   // Position (50, -50) percent puts the 40 x 30 box's centre at (150, 37.5).
   for (const auto& [x, y] : {std::pair{150, 37}, {133, 25}, {167, 50}})
-    EXPECT_TRUE(Near(At(*frame, x, y), kBlue, x, y));
+    EXPECT_TRUE(Near(PixelRgb(*frame, x, y), kBlue, x, y));
   for (const auto& [x, y] : {std::pair{150, 60}, {120, 37}, {180, 37}})
-    EXPECT_TRUE(Near(At(*frame, x, y), kBlack, x, y));
+    EXPECT_TRUE(Near(PixelRgb(*frame, x, y), kBlack, x, y));
 }
 
 TEST_F(RenderFrame, TextDrawsOpaquePixelsInsideItsBox) {
@@ -184,7 +142,7 @@ TEST_F(RenderFrame, TextDrawsOpaquePixelsInsideItsBox) {
   int inside = 0, outside = 0;
   for (int y = 0; y < 150; ++y)
     for (int x = 0; x < 200; ++x) {
-      const TRgb c = At(*frame, x, y);
+      const TRgb c = PixelRgb(*frame, x, y);
       if (c.r < 160 || c.g < 160 || c.b < 160) continue;
       const bool inBox = x >= 49 && x <= 151 && y >= 96 && y <= 129;
       (inBox ? inside : outside)++;
@@ -197,12 +155,12 @@ TEST_F(RenderFrame, APictureStoredOnItsSideComesOutUpright) {
   const std::optional<TDevBitmap> frame = Renderer().Render(1500);
   ASSERT_TRUE(frame);
   // 40 x 30 upright at the centre: red above green.
-  EXPECT_TRUE(Near(At(*frame, 100, 67), kRed, 100, 67));
-  EXPECT_TRUE(Near(At(*frame, 100, 83), kGreen, 100, 83));
-  EXPECT_TRUE(Near(At(*frame, 85, 67), kRed, 85, 67));
-  EXPECT_TRUE(Near(At(*frame, 115, 83), kGreen, 115, 83));
+  EXPECT_TRUE(Near(PixelRgb(*frame, 100, 67), kRed, 100, 67));
+  EXPECT_TRUE(Near(PixelRgb(*frame, 100, 83), kGreen, 100, 83));
+  EXPECT_TRUE(Near(PixelRgb(*frame, 85, 67), kRed, 85, 67));
+  EXPECT_TRUE(Near(PixelRgb(*frame, 115, 83), kGreen, 115, 83));
   // Turned the wrong way it would be 30 wide.
-  EXPECT_FALSE(Near(At(*frame, 82, 75), kGrey, 82, 75));
+  EXPECT_FALSE(Near(PixelRgb(*frame, 82, 75), kGrey, 82, 75));
 }
 
 TEST_F(RenderFrame, TheNextSlideTakesOverAtItsStart) {
@@ -215,7 +173,7 @@ TEST_F(RenderFrame, TheNextSlideTakesOverAtItsStart) {
   for (const auto& c : cases) {
     const std::optional<TDevBitmap> frame = renderer.Render(c.time);
     ASSERT_TRUE(frame);
-    EXPECT_TRUE(Near(At(*frame, 5, 5), c.corner, 5, 5)) << "at " << c.time << " ms";
+    EXPECT_TRUE(Near(PixelRgb(*frame, 5, 5), c.corner, 5, 5)) << "at " << c.time << " ms";
     EXPECT_EQ(renderer.LastDrawn().drawn, c.drawn) << "at " << c.time << " ms";
   }
 }
@@ -228,9 +186,9 @@ TEST_F(RenderFrame, OutsideTheSlideFrameIsBlack) {
   ASSERT_TRUE(frame);
   EXPECT_EQ(frame->Width(), 300);
   for (const int x : {0, 48, 251, 299})
-    EXPECT_TRUE(Near(At(*frame, x, 5), kBlack, x, 5));
+    EXPECT_TRUE(Near(PixelRgb(*frame, x, 5), kBlack, x, 5));
   for (const int x : {52, 150, 247})
-    EXPECT_TRUE(Near(At(*frame, x, 5), kGrey, x, 5));
+    EXPECT_TRUE(Near(PixelRgb(*frame, x, 5), kGrey, x, 5));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "GLContext.h"
 #include "GoldenImage.h"
 #include "KivRenderFrame.h"
+#include "ShowTestSupport.h"
 #include "ryImageDecoder.h"
 #include "ryKivShowLocator.h"
 #include "ryKivSource2.h"
@@ -26,45 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TRgb {
-  int r = 0, g = 0, b = 0;
-};
-using TPixelFunc = std::function<TRgb(int, int)>;
-
-// A bottom-up 24-bit BMP.
-void WriteBmp(const fs::path& path, int width, int height, const TPixelFunc& pixel) {
-  const int stride = (width * 3 + 3) & ~3;
-  std::string data(static_cast<size_t>(stride) * height, '\0');
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const TRgb c = pixel(x, y);
-      char* out = &data[static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3];
-      out[0] = static_cast<char>(c.b);
-      out[1] = static_cast<char>(c.g);
-      out[2] = static_cast<char>(c.r);
-    }
-  auto le = [](std::string& s, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-      s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  std::string file = "BM";
-  for (const auto& [value, bytes] : {std::pair<uint32_t, int>{static_cast<uint32_t>(54 + data.size()), 4},
-                                     {0, 4},
-                                     {54, 4},
-                                     {40, 4},
-                                     {static_cast<uint32_t>(width), 4},
-                                     {static_cast<uint32_t>(height), 4},
-                                     {1, 2},
-                                     {24, 2},
-                                     {0, 4},
-                                     {static_cast<uint32_t>(data.size()), 4},
-                                     {2835, 4},
-                                     {2835, 4},
-                                     {0, 4},
-                                     {0, 4}})
-    le(file, value, bytes);
-  std::ofstream(path, std::ios::binary) << file << data;
-}
+using namespace testing_support;
 
 bool WriteOpaquePng(const fs::path& path, int width, int height, const TPixelFunc& pixel) {
   TDevBitmap bitmap(width, height, TPixelFormat::pf32bit);
@@ -347,9 +310,7 @@ protected:
     WriteBmp(show / "pictures" / "photo.bmp", 80, 60, Photo);
     const bool pngs = WriteOpaquePng(show / "pictures" / "sprite.png", 80, 60, Sprite) &&
                       WriteOpaquePng(show / "pictures" / "tile.png", 32, 24, Tile);
-    const std::string command =
-        std::string("'") + KIVPACK_PATH + "' create '" + show.string() + "' -o '" + Show() + "' >/dev/null";
-    packed_ = pngs && std::system(command.c_str()) == 0;
+    packed_ = pngs && PackShow(show, Show());
   }
   static void TearDownTestSuite() { fs::remove_all(root_); }
 
@@ -377,10 +338,6 @@ protected:
     if (!frame) return {};
     EXPECT_EQ(renderer_->LastDrawn().drawn, slide - 1);
     return std::move(*frame);
-  }
-  static TRgb At(const TDevBitmap& frame, int x, int y) {
-    const uint32_t p = frame.Pixel32(x, y);
-    return {int(p >> 16 & 0xFF), int(p >> 8 & 0xFF), int(p & 0xFF)};
   }
 
   static inline fs::path root_;
@@ -429,7 +386,7 @@ TEST_F(SlideGolden, KeyPointsOfEverySlideHaveTheirColours) {
   for (int slide = 1; slide <= 4; ++slide)
     frames.push_back(SlideFrame(slide));
   for (const auto& c : cases) {
-    const TRgb got = At(frames[c.slide - 1], c.x, c.y);
+    const TRgb got = PixelRgb(frames[c.slide - 1], c.x, c.y);
     EXPECT_TRUE(std::abs(got.r - c.color.r) <= 24 && std::abs(got.g - c.color.g) <= 24 &&
                 std::abs(got.b - c.color.b) <= 24)
         << "slide " << c.slide << ", " << c.what << ": pixel (" << c.x << ", " << c.y << ") is " << got.r
@@ -445,7 +402,7 @@ TEST_F(SlideGolden, TheTextIsDrawnInsideItsBoxOnly) {
   int inside = 0, outside = 0;
   for (int y = 0; y < frame.Height(); ++y)
     for (int x = 0; x < frame.Width(); ++x) {
-      const TRgb c = At(frame, x, y);
+      const TRgb c = PixelRgb(frame, x, y);
       if (std::abs(c.r - kTextYellow.r) > 30 || std::abs(c.g - kTextYellow.g) > 30 ||
           std::abs(c.b - kTextYellow.b) > 30)
         continue;
