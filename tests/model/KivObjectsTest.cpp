@@ -1,4 +1,5 @@
 // The slide object tree: loading, placement, time window, hide rules, hit testing, reload and drawing.
+#include "RecordingDrawer.h"
 #include "ryAssert.h"
 #include "ryKivObjects4.h"
 #include "ryStreams.h"
@@ -22,37 +23,9 @@ std::string A(std::u16string_view text) {
   return Utf16ToUtf8(text);
 }
 
-// A drawer that draws nothing: the object base only asks IsReady and DrawItem.
-class TNullDrawer : public TDeviceDrawer {
+// Records which items the objects hand to the drawer and what their content asks of it.
+class TLoggingDrawer : public testing_support::TRecordingDrawer {
 public:
-  bool Present() override { return true; }
-  TRect GetTargetRect() override { return {}; }
-  void Init(TDrawDevice*) override {}
-  void Close() override {}
-  void PrepareImage(TDrawImage&, const TImageParams&) override {}
-  void ReleaseImage(TDrawImage&) override {}
-  void SetFixedSize(TSize) override {}
-  bool ResetStates() override { return true; }
-  void Clear(uint32_t, bool) override {}
-  void ClearRect(uint32_t, const TRect&) override {}
-  void DrawTransition(TDrawItem&, TDrawItem&, TFilterParams*) override {}
-  void DrawImage(TDrawImage&, const T3DPoint&, const TImageParams&, const T3DPoint&, const T3DPoint&,
-                 TFloatPoint) override {}
-  void DrawBox(const T3DPoint&, TFloatPoint, const TBoxParams&, const T3DPoint&, const T3DPoint&) override {}
-  void DrawFrame(const T3DPoint&, TFloatPoint, bool, float, uint32_t, TFloatPoint, TFloatPoint, const T3DPoint&,
-                 const T3DPoint&) override {}
-  TDeviceYUVImage* CreateVideoImage(int32_t, int32_t, bool, bool) override { return nullptr; }
-  void DrawVideo(TDeviceYUVImage&, const T3DPoint&, const TVideoParams&, const T3DPoint&, const T3DPoint&,
-                 TFloatPoint) override {}
-  void DrawRectangle(TFloatPoint, TFloatPoint, uint32_t) override {}
-  void DrawMasked(TDrawItem&, std::span<const TMaskLayer>, TDrawImage*, int32_t) override {}
-  bool CopyTo(TDevBitmap&) override { return false; }
-};
-
-// Records what objects ask of the drawer.
-class TRecordingDrawer : public TNullDrawer {
-public:
-  bool IsReady() override { return ready; }
   bool DrawItem(TDrawItem& item) override {
     auto& object = dynamic_cast<TKivObject&>(item);
     if (declineAfter == 0) {
@@ -66,7 +39,6 @@ public:
   }
 
   std::vector<std::string> log;
-  bool ready = true;
   int declineAfter = -1; // items drawn before the drawer declines; -1 never
 };
 
@@ -85,12 +57,12 @@ public:
     TKivObject::LoadFromNode(node, reload);
   }
   void DrawContent(TDeviceDrawer& drawer) override {
-    auto& recorder = dynamic_cast<TRecordingDrawer&>(drawer);
+    auto& recorder = dynamic_cast<TLoggingDrawer&>(drawer);
     if (failDraw) throw std::runtime_error("broken picture");
     recorder.log.push_back("content " + A(Name()) + (CanDraw() ? "" : " (not drawable)"));
   }
   void PrepareContent(TDeviceDrawer& drawer) override {
-    dynamic_cast<TRecordingDrawer&>(drawer).log.push_back("prepare " + A(Name()));
+    dynamic_cast<TLoggingDrawer&>(drawer).log.push_back("prepare " + A(Name()));
     if (failDraw) throw std::runtime_error("unreadable picture");
   }
 
@@ -570,7 +542,7 @@ TEST_F(KivObjects, DrawsContentThenChildrenThroughTheDrawer) {
   slide->SetTimes(0, 10000, 0, 0);
   slide->SetTime(true, 100);
   EXPECT_TRUE(slide->IsChanged());
-  TRecordingDrawer drawer;
+  TLoggingDrawer drawer;
   ASSERT_TRUE(drawer.DrawItem(*slide));
   const std::vector<std::string> expected = {
       "item ",      "item A",
@@ -583,7 +555,7 @@ TEST_F(KivObjects, DrawsContentThenChildrenThroughTheDrawer) {
   EXPECT_FALSE(slide->IsChanged());
 
   // A drawer that declines stops the descent.
-  TRecordingDrawer declining;
+  TLoggingDrawer declining;
   declining.declineAfter = 3;
   declining.DrawItem(*slide);
   EXPECT_EQ(declining.log, (std::vector<std::string>{"item ", "item A", "content A", "item A1", "content A1",
@@ -592,7 +564,7 @@ TEST_F(KivObjects, DrawsContentThenChildrenThroughTheDrawer) {
 
 TEST_F(KivObjects, PrepareOnlyWithAReadyDrawerAndSwallowsContentErrors) {
   auto slide = LoadSlide("object A: box\n  FailDraw=1\n  object A1: box\n  end\nend\nobject B: box\nend\n");
-  TRecordingDrawer drawer;
+  TLoggingDrawer drawer;
   drawer.ready = false;
   slide->Prepare(drawer);
   EXPECT_TRUE(drawer.log.empty());

@@ -3,6 +3,7 @@
 // their placeholders, show pictures from files, and slides drawn on llvmpipe.
 
 #include "../render/DrawerTestSupport.h"
+#include "RecordingDrawer.h"
 #include "ryAssert.h"
 #include "ryGlyphCache.h"
 #include "ryImageDecoder.h"
@@ -54,58 +55,7 @@ std::unique_ptr<TKivSlide, TObjDeleter> MakeSlide(TRef<TKivSlideHost> host, floa
   return slide;
 }
 
-// Keeps every background draw the slide asks for.
-class TRecordingDrawer : public TDeviceDrawer {
-public:
-  struct TBox {
-    T3DPoint placement;
-    TFloatPoint pivot;
-    TBoxParams params;
-    T3DPoint xAxis, yAxis;
-  };
-  struct TImage {
-    TDrawImage* image;
-    T3DPoint placement;
-    TImageParams params;
-    T3DPoint xAxis, yAxis;
-    TFloatPoint pivot;
-  };
-  bool Present() override { return true; }
-  bool IsReady() override { return true; }
-  TRect GetTargetRect() override { return {}; }
-  void Init(TDrawDevice*) override {}
-  void Close() override {}
-  void PrepareImage(TDrawImage& image, const TImageParams&) override { prepared.push_back(&image); }
-  void ReleaseImage(TDrawImage&) override {}
-  void SetFixedSize(TSize) override {}
-  bool ResetStates() override { return true; }
-  void Clear(uint32_t, bool) override {}
-  void ClearRect(uint32_t, const TRect&) override {}
-  void DrawTransition(TDrawItem&, TDrawItem&, TFilterParams*) override {}
-  void DrawImage(TDrawImage& image, const T3DPoint& placement, const TImageParams& params,
-                 const T3DPoint& xAxis, const T3DPoint& yAxis, TFloatPoint pivot) override {
-    ++imageCount;
-    if (keepImages) images.push_back({&image, placement, params, xAxis, yAxis, pivot});
-  }
-  void DrawBox(const T3DPoint& placement, TFloatPoint pivot, const TBoxParams& params, const T3DPoint& xAxis,
-               const T3DPoint& yAxis) override {
-    boxes.push_back({placement, pivot, params, xAxis, yAxis});
-  }
-  void DrawFrame(const T3DPoint&, TFloatPoint, bool, float, uint32_t, TFloatPoint, TFloatPoint,
-                 const T3DPoint&, const T3DPoint&) override {}
-  TDeviceYUVImage* CreateVideoImage(int32_t, int32_t, bool, bool) override { return nullptr; }
-  void DrawVideo(TDeviceYUVImage&, const T3DPoint&, const TVideoParams&, const T3DPoint&, const T3DPoint&,
-                 TFloatPoint) override {}
-  void DrawRectangle(TFloatPoint, TFloatPoint, uint32_t) override {}
-  void DrawMasked(TDrawItem&, std::span<const TMaskLayer>, TDrawImage*, int32_t) override {}
-  bool CopyTo(TDevBitmap&) override { return false; }
-
-  std::vector<TBox> boxes;
-  std::vector<TImage> images;
-  size_t imageCount = 0;
-  bool keepImages = true;
-  std::vector<TDrawImage*> prepared;
-};
+using testing_support::TRecordingDrawer;
 
 // A folder of show files for an accessor, removed with the test.
 class TShowFolder {
