@@ -49,7 +49,7 @@ constexpr const char* kProject =
     "object Side: Image\r\n  ImageName=pictures\\side.bmp\r\n"
     "  object : KeyPoint\r\n    ScaleX=20\r\n    ScaleY=20\r\n  end\r\nend\r\n";
 
-class RenderFrame : public ::testing::Test {
+class RenderFrame : public TShowFrameTest {
 protected:
   static void SetUpTestSuite() {
     InstallImageDecoder();
@@ -66,19 +66,7 @@ protected:
   }
   static void TearDownTestSuite() { fs::remove_all(root_); }
 
-  void SetUp() override {
-    std::string whyNot;
-    if (!HeadlessGLAvailable(&whyNot))
-      GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
-    ASSERT_TRUE(packed_);
-    std::string message;
-    locator_ = OpenPackedShow(Show(), message);
-    ASSERT_TRUE(locator_) << message;
-  }
-  void TearDown() override {
-    renderer_.reset();
-    locator_.reset();
-  }
+  void SetUp() override { OpenShow(Show(), packed_); }
   static std::string Show() { return (root_ / "render.KvShow").string(); }
 
   TFrameRenderer& Renderer(TSize size = {200, 150}) {
@@ -99,8 +87,6 @@ protected:
 
   static inline fs::path root_;
   static inline bool packed_ = false;
-  std::unique_ptr<TKivShowLocator> locator_;
-  std::unique_ptr<TFrameRenderer> renderer_;
 };
 
 constexpr TRgb kBlack{0, 0, 0}, kRed{230, 20, 20}, kGreen{20, 200, 20}, kBlue{0, 0, 255}, kGrey{64, 64, 64};

@@ -2,12 +2,18 @@
 // Helpers of the shell tests that build a show on disk, pack it with kivpack and look at drawn frames.
 
 #include "Dev3DCore.h"
+#include "GLContext.h"
+#include "KivRenderFrame.h"
+#include "ryKivShowLocator.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -65,5 +71,28 @@ inline TRgb PixelRgb(const TDevBitmap& frame, int x, int y) {
   const uint32_t p = frame.Pixel32(x, y);
   return {int(p >> 16 & 0xFF), int(p >> 8 & 0xFF), int(p & 0xFF)};
 }
+
+// A test that draws frames of a show its suite packed: skipped without headless GL.
+class TShowFrameTest : public ::testing::Test {
+protected:
+  // Opens the show; a caller that goes on checks IsSkipped() and HasFatalFailure() first.
+  void OpenShow(const std::string& show, bool packed) {
+    std::string whyNot;
+    if (!HeadlessGLAvailable(&whyNot))
+      GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
+    ASSERT_TRUE(packed);
+    std::string message;
+    locator_ = OpenPackedShow(show, message);
+    ASSERT_TRUE(locator_) << message;
+  }
+  // The renderer goes before the show it draws.
+  void TearDown() override {
+    renderer_.reset();
+    locator_.reset();
+  }
+
+  std::unique_ptr<TKivShowLocator> locator_;
+  std::unique_ptr<TFrameRenderer> renderer_;
+};
 
 } // namespace kiv::testing_support

@@ -295,7 +295,7 @@ void WriteProjectText(const fs::path& path, std::string_view text) {
   std::ofstream(path, std::ios::binary) << out;
 }
 
-class SlideGolden : public ::testing::Test {
+class SlideGolden : public TShowFrameTest {
 protected:
   static void SetUpTestSuite() {
     InstallImageDecoder();
@@ -315,19 +315,11 @@ protected:
   static void TearDownTestSuite() { fs::remove_all(root_); }
 
   void SetUp() override {
+    OpenShow(Show(), packed_);
+    if (IsSkipped() || HasFatalFailure()) return;
     std::string whyNot;
-    if (!HeadlessGLAvailable(&whyNot))
-      GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
-    ASSERT_TRUE(packed_);
-    std::string message;
-    locator_ = OpenPackedShow(Show(), message);
-    ASSERT_TRUE(locator_) << message;
     renderer_ = TFrameRenderer::Create(Options(*locator_), {320, 240}, &whyNot);
     ASSERT_TRUE(renderer_) << whyNot;
-  }
-  void TearDown() override {
-    renderer_.reset();
-    locator_.reset();
   }
   static std::string Show() { return (root_ / "golden.KvShow").string(); }
 
@@ -342,8 +334,6 @@ protected:
 
   static inline fs::path root_;
   static inline bool packed_ = false;
-  std::unique_ptr<TKivShowLocator> locator_;
-  std::unique_ptr<TFrameRenderer> renderer_;
 };
 
 // Points whose colour follows from the keys alone, so that goldens refreshed from a faulty drawing do not
