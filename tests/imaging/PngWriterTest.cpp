@@ -86,8 +86,14 @@ TEST_F(PngWriter, AFailedWriteKeepsTheEarlierPicture) {
   const std::string path = (folder_ / "keep.png").string();
   ASSERT_TRUE(WritePngFile(path, kWidth, kHeight, kPixels, kStride, true));
   const std::vector<uint8_t> before = test::FileBytes(path);
-  EXPECT_FALSE(WritePngFile(path, kWidth, kHeight, kPixels, kWidth - 1, true));
+  // Wider than libpng writes by default: it fails once the file has been started.
+  const int wide = 1'000'001;
+  const std::vector<uint32_t> row(wide, 0xFF808080);
+  std::string error;
+  EXPECT_FALSE(WritePngFile(path, wide, 1, row.data(), wide, true, &error));
+  EXPECT_NE(error.find("PNG: "), std::string::npos) << error;
   EXPECT_EQ(test::FileBytes(path), before);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"keep.png"});
 }
 
 } // namespace
