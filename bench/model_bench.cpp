@@ -4,6 +4,7 @@
 // formats that decode only at full size and are halved afterwards. Counters: the bytes the cache and the
 // drawer's copy keep per picture, and the level.
 
+#include "../tests/support/TestBmp.h"
 #include "ryImageDecoder.h"
 #include "ryKivFileAccessor2.h"
 #include "ryKivImageCache.h"
@@ -68,30 +69,9 @@ bool DrawJpeg(const std::string& path) {
 }
 
 void WriteBmp(const std::string& path) {
-  const int stride = (kWidth * 3 + 3) & ~3;
-  const uint32_t size = 54 + static_cast<uint32_t>(stride * kHeight);
-  std::vector<uint8_t> data(size);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-      data[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  data[0] = 'B';
-  data[1] = 'M';
-  put32(2, size);
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, kWidth);
-  put32(22, kHeight);
-  data[26] = 1;
-  data[28] = 24;
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x) {
-      uint8_t* p = &data[54 + static_cast<size_t>(y * stride + x * 3)];
-      p[0] = static_cast<uint8_t>(x);
-      p[1] = static_cast<uint8_t>(y);
-      p[2] = static_cast<uint8_t>(x + y);
-    }
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), size);
+  test_files::WriteBmpFile(path, kWidth, kHeight, [](int x, int y) {
+    return uint32_t((x + y) & 0xFF) << 16 | uint32_t(y & 0xFF) << 8 | uint32_t(x & 0xFF);
+  });
 }
 
 // The folder of the pictures, made once per run; empty when they could not be made.

@@ -3,6 +3,7 @@
 
 #include "../render/DrawerTestSupport.h"
 #include "../render/GLTestSupport.h"
+#include "../support/TestBmp.h"
 #include "RecordingDrawer.h"
 #include "ryFTTextVectorizer.h"
 #include "ryImageDecoder.h"
@@ -254,30 +255,8 @@ TRef<TKivPicture> SheetPicture(int cell) {
 // 24-bit BMP of one colour.
 void WriteBmp(const std::filesystem::path& path, int width, int height, uint8_t red, uint8_t green,
               uint8_t blue) {
-  const int stride = (width * 3 + 3) & ~3;
-  const uint32_t size = 54 + static_cast<uint32_t>(stride * height);
-  std::vector<uint8_t> data(size);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-      data[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  data[0] = 'B';
-  data[1] = 'M';
-  put32(2, size);
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<uint32_t>(width));
-  put32(22, static_cast<uint32_t>(height));
-  data[26] = 1;
-  data[28] = 24;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      uint8_t* p = &data[54 + static_cast<size_t>(y * stride + x * 3)];
-      p[0] = blue;
-      p[1] = green;
-      p[2] = red;
-    }
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), size);
+  const uint32_t color = uint32_t(red) << 16 | uint32_t(green) << 8 | blue;
+  test_files::WriteBmpFile(path, width, height, [color](int, int) { return color; });
 }
 
 // A JPEG (quality 95) of the colours pixel(x, y) gives as 0xRRGGBB.

@@ -3,6 +3,7 @@
 // their placeholders, show pictures from files, and slides drawn on llvmpipe.
 
 #include "../render/DrawerTestSupport.h"
+#include "../support/TestBmp.h"
 #include "RecordingDrawer.h"
 #include "ryAssert.h"
 #include "ryGlyphCache.h"
@@ -73,37 +74,9 @@ public:
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(path_ / name, std::ios::binary) << bytes;
   }
-  // A 24-bit bottom-up BMP.
   void WriteBmp(const std::string& name, int width, int height,
                 const std::function<uint32_t(int, int)>& pixel) {
-    const int stride = (width * 3 + 3) & ~3;
-    const uint32_t imageBytes = static_cast<uint32_t>(stride * height);
-    std::string bytes;
-    auto put = [&bytes](uint32_t value, int count) {
-      for (int i = 0; i < count; ++i)
-        bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    };
-    bytes += "BM";
-    put(54 + imageBytes, 4);
-    put(0, 4);
-    put(54, 4);
-    put(40, 4);
-    put(static_cast<uint32_t>(width), 4);
-    put(static_cast<uint32_t>(height), 4);
-    put(1, 2);
-    put(24, 2);
-    put(0, 4);
-    put(imageBytes, 4);
-    put(2835, 4);
-    put(2835, 4);
-    put(0, 4);
-    put(0, 4);
-    for (int y = height - 1; y >= 0; --y) {
-      for (int x = 0; x < width; ++x)
-        put(pixel(x, y) & 0xFFFFFF, 3);
-      bytes.append(static_cast<size_t>(stride - width * 3), '\0');
-    }
-    Write(name, bytes);
+    Write(name, test_files::BmpBytes(width, height, pixel));
   }
 
 private:

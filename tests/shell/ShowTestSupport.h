@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the shell tests that build a show on disk, pack it with kivpack and look at drawn frames.
 
+#include "../support/TestBmp.h"
 #include "Dev3DCore.h"
 #include "GLContext.h"
 #include "KivRenderFrame.h"
@@ -24,39 +25,11 @@ struct TRgb {
 };
 using TPixelFunc = std::function<TRgb(int, int)>;
 
-// A bottom-up 24-bit BMP.
 inline void WriteBmp(const std::filesystem::path& path, int width, int height, const TPixelFunc& pixel) {
-  const int stride = (width * 3 + 3) & ~3;
-  std::string data(static_cast<size_t>(stride) * height, '\0');
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const TRgb c = pixel(x, y);
-      char* out = &data[static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3];
-      out[0] = static_cast<char>(c.b);
-      out[1] = static_cast<char>(c.g);
-      out[2] = static_cast<char>(c.r);
-    }
-  auto le = [](std::string& s, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-      s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  std::string file = "BM";
-  for (const auto& [value, bytes] : {std::pair<uint32_t, int>{static_cast<uint32_t>(54 + data.size()), 4},
-                                     {0, 4},
-                                     {54, 4},
-                                     {40, 4},
-                                     {static_cast<uint32_t>(width), 4},
-                                     {static_cast<uint32_t>(height), 4},
-                                     {1, 2},
-                                     {24, 2},
-                                     {0, 4},
-                                     {static_cast<uint32_t>(data.size()), 4},
-                                     {2835, 4},
-                                     {2835, 4},
-                                     {0, 4},
-                                     {0, 4}})
-    le(file, value, bytes);
-  std::ofstream(path, std::ios::binary) << file << data;
+  test_files::WriteBmpFile(path, width, height, [&pixel](int x, int y) {
+    const TRgb c = pixel(x, y);
+    return uint32_t(c.r & 0xFF) << 16 | uint32_t(c.g & 0xFF) << 8 | uint32_t(c.b & 0xFF);
+  });
 }
 
 // Packs a show folder with the built kivpack; false when kivpack fails.
