@@ -15,10 +15,9 @@
 namespace {
 
 std::string MediaDir() {
-  if (const char* env = std::getenv("KIV_MEDIA_DIR")) return env;
-  // The media folder sits beside the repository: ../shared/media from its root.
+  // The repository's copy of the real media.
   const std::string self = __FILE__;
-  return self.substr(0, self.rfind('/')) + "/../../shared/media";
+  return self.substr(0, self.rfind('/')) + "/../tests/media";
 }
 
 // 6000 x 4000 from a real photo; made once per run in the temporary folder.

@@ -30,10 +30,9 @@ using namespace kiv;
 constexpr int kWidth = 4000, kHeight = 3000;
 
 std::string MediaDir() {
-  if (const char* env = std::getenv("KIV_MEDIA_DIR")) return env;
-  // The media folder sits beside the repository: ../shared/media from its root.
+  // The repository's copy of the real media.
   const std::string self = __FILE__;
-  return self.substr(0, self.rfind('/')) + "/../../shared/media";
+  return self.substr(0, self.rfind('/')) + "/../tests/media";
 }
 
 // A smooth synthetic picture, for machines without ffmpeg or the media.

@@ -31,9 +31,9 @@ endfunction()
 function(kiv_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest kiv_test_main)
   target_compile_definitions(${name} PRIVATE KIV_TEST_FIXTURES="${PROJECT_SOURCE_DIR}/tests/fixtures"
-                                             KIV_SHARED_MEDIA="${PROJECT_SOURCE_DIR}/../shared/media"
+                                             KIV_TEST_MEDIA="${PROJECT_SOURCE_DIR}/tests/media"
                                              KIV_BINARY_DIR="${PROJECT_BINARY_DIR}")
   kiv_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Fills demo/ with the demo show's pictures: three photographs and a picture stored on its side, taken
-from the shared test media (Debian and npm packages: sample1.jpg of goexif, cat.jpg of gdk-pixbuf-tests,
+from the test media in tests/media (Debian and npm packages: sample1.jpg of goexif, cat.jpg of gdk-pixbuf-tests,
 pelagrina.jpg of gifwrap, right.jpg of exif; see the media folder's SOURCES.md), and the button theme
 "demo": three 60 x 30 state pictures drawn here and the description that cuts them into nine patches.
 
-Usage: scripts/make_demo_media.py [MEDIA_DIR]   (default: ../shared/media beside the checkout)
+Usage: scripts/make_demo_media.py [MEDIA_DIR]   (default: tests/media)
 """
 import os
 import shutil
@@ -12,10 +12,10 @@ import struct
 import sys
 
 root = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-media = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "..", "shared", "media")
+media = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "tests", "media")
 demo = os.path.join(root, "demo")
 
-# Stored name in the show <- file in the shared media.
+# Stored name in the show <- file in tests/media.
 PHOTOS = {
     "pictures/palace.jpg": "images/jpeg/misc/sample1.jpg",
     "pictures/cat.jpg": "images/jpeg/misc/cat.jpg",

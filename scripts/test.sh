@@ -4,5 +4,4 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" build -DKIV_TESTS=ON -DKIV_BENCH=ON
-cd "$root/build"
-ctest --output-on-failure -j "$(nproc)"
+"$root/scripts/run_ctest.sh" "$root/build"

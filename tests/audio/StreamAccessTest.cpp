@@ -1,6 +1,7 @@
 // The stream helper, the shifted stream and the local buffer.
 
 #include "LocalBuffer.h"
+#include "TestEnvironment.h"
 #include "Mp3ShiftStream.h"
 #include "MusicTypes.h"
 #include "ryAssert.h"
@@ -50,7 +51,7 @@ TEST(StreamHelper, CallbackTableGoesThroughTheHelper) {
 }
 
 TEST(StreamHelper, OpensFilesHandlersAndShiftedViews) {
-  const std::filesystem::path path = std::filesystem::temp_directory_path() / "kiv_stream_helper_test.bin";
+  const std::filesystem::path path = kivtest::FreshTempDir("stream_helper") / "kiv_stream_helper_test.bin";
   {
     TFileStream file(path.string(), TFileMode::Create);
     const uint8_t bytes[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};

@@ -1,4 +1,5 @@
 #include "ryStreams.h"
+#include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ TEST(MemoryStream, ReadsWritesAndSeeks) {
 }
 
 TEST(FileStream, RoundTripsAndReportsMissingFiles) {
-  auto path = (std::filesystem::temp_directory_path() / "kiv_stream_test.bin").string();
+  auto path = (kivtest::FreshTempDir("streams") / "kiv_stream_test.bin").string();
   {
     TFileStream f(path, TFileMode::Create);
     f.WriteBuffer("abcdef", 6);

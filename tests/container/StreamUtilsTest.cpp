@@ -1,4 +1,5 @@
 #include "ryStreamUtils.h"
+#include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -182,7 +183,7 @@ TEST(CryptStream, RefusesAnEmptyKey) {
 }
 
 TEST(FileStreamEx, ReadsLikeAFileStream) {
-  auto path = (std::filesystem::temp_directory_path() / "kiv_filestreamex.bin").string();
+  auto path = (kivtest::FreshTempDir("filestreamex") / "kiv_filestreamex.bin").string();
   {
     TFileStream f(path, TFileMode::Create);
     f.WriteBuffer("hello", 5);

@@ -206,7 +206,6 @@ TEST(PictureOps, TintStopsWhenTheLoadCallBackRefuses) {
 // Pictures listed in a show's rotation map with 3, 6 or 8 come out turned as EXIF says; the untagged
 // picture is the reference.
 TEST(RotationMap, ListedPicturesAreTurned) {
-  KIV_REQUIRE_MEDIA();
   InstallImageDecoder();
   const std::string dir = test::MediaDir() + "/images/jpeg/orientation-imaging/";
   auto source = TRef<TMappedFileSource>::Make();

@@ -13,21 +13,10 @@
 
 namespace kiv::test {
 
+// The repository's own copy of the real media (tests/media, with SOURCES.md).
 inline std::string MediaDir() {
-  if (const char* env = std::getenv("KIV_MEDIA_DIR")) return env;
-  return KIV_SHARED_MEDIA;
+  return KIV_TEST_MEDIA;
 }
-
-inline bool HaveMedia() {
-  std::vector<uint8_t> probe;
-  return ReadWholeFile(MediaDir() + "/SOURCES.md", probe);
-}
-
-#define KIV_REQUIRE_MEDIA()                                                                                  \
-  do {                                                                                                       \
-    if (!::kiv::test::HaveMedia())                                                                           \
-      GTEST_SKIP() << "shared media not found; set KIV_MEDIA_DIR to the media folder";                       \
-  } while (0)
 
 inline std::vector<uint8_t> FileBytes(const std::string& path) {
   std::vector<uint8_t> data;

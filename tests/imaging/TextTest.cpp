@@ -235,7 +235,6 @@ void ExpectMatchesGolden(const TBitmap& actual, const std::string& name) {
 class InstalledFontTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    KIV_REQUIRE_MEDIA();
     SetFontFile(u"Pinned Sans", test::MediaDir() + "/fonts/liberation2/LiberationSans-Regular.ttf");
   }
 };
@@ -293,7 +292,6 @@ namespace {
 
 TEST(ErrorPicture, ShowsItsLinesOnAnOpaqueBox) {
   SetFontFile(u"Arial", test::MediaDir() + "/fonts/liberation2/LiberationSans-Regular.ttf");
-  if (!test::HaveMedia()) GTEST_SKIP() << "shared media not found; set KIV_MEDIA_DIR to the media folder";
   TOwned<TImage> image = MakeErrorPicture(ErrorPictureLines(TMediaKind::Image, false, u"C:\\Show\\a.jpg"));
   ASSERT_TRUE(image);
   TRef<TBitmap> b = image->GetMipLevel(0, TBitmapFormat::None);

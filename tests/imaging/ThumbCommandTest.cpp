@@ -1,6 +1,7 @@
 // kivpack thumb, driven as a person would: a picture file or a stored picture of a show, to a PNG.
 
 #include "ImagingTestSupport.h"
+#include "TestEnvironment.h"
 #include "ryImageLib.h"
 
 #include <array>
@@ -14,7 +15,7 @@ namespace fs = std::filesystem;
 
 int RunKivpack(const std::string& args, std::string* errors = nullptr) {
   std::vector<uint8_t> out;
-  const std::string errFile = std::string(KIV_BINARY_DIR) + "/thumb_test_stderr.txt";
+  const std::string errFile = (fs::temp_directory_path() / "thumb_test_stderr.txt").string();
   const int rc = std::system((std::string(KIVPACK_PATH) + " " + args + " 2>" + errFile).c_str());
   if (errors) {
     const std::vector<uint8_t> e = test::FileBytes(errFile);
@@ -26,10 +27,11 @@ int RunKivpack(const std::string& args, std::string* errors = nullptr) {
 class ThumbCommand : public ::testing::Test {
 protected:
   void SetUp() override {
-    KIV_REQUIRE_MEDIA();
-    dir_ = fs::path(KIV_BINARY_DIR) / "thumb_test";
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = kivtest::FreshTempDir("thumb_test");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
   }
   fs::path dir_;
 };

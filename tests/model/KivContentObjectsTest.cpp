@@ -5,6 +5,7 @@
 #include "../render/GLTestSupport.h"
 #include "../support/TestBmp.h"
 #include "RecordingDrawer.h"
+#include "TestEnvironment.h"
 #include "ryFTTextVectorizer.h"
 #include "ryImageDecoder.h"
 #include "ryKivFileAccessor2.h"
@@ -198,7 +199,7 @@ TEST(ContentRules, TextPictureNamesRoundTrip) {
 }
 
 std::string MediaDir() {
-  return KIV_SHARED_MEDIA;
+  return KIV_TEST_MEDIA;
 }
 
 void PinFonts() {
@@ -312,10 +313,7 @@ protected:
     RegisterContentKinds();
     InstallImageDecoder();
     PinFonts();
-    static std::atomic<int> counter{0};
-    folder_ = std::filesystem::path(KIV_BINARY_DIR) / "content_objects_test" /
-              (std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    std::filesystem::create_directories(folder_);
+    folder_ = kivtest::FreshTempDir("content_objects_test");
   }
   void TearDown() override {
     slide_.reset();

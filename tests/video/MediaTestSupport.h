@@ -8,13 +8,9 @@
 
 namespace kivtest {
 
+// The repository's own copy of the real media (tests/media, with SOURCES.md).
 inline std::string MediaDir() {
-  if (const char* env = std::getenv("KIV_MEDIA_DIR"); env && *env) return env;
-  return KIV_SHARED_MEDIA;
-}
-
-inline bool HaveMedia() {
-  return std::filesystem::is_directory(MediaDir());
+  return KIV_TEST_MEDIA;
 }
 
 inline std::string MediaPath(const std::string& relative) {
@@ -48,9 +44,9 @@ inline std::string Quote(const std::string& path) {
   return q + "'";
 }
 
-// A fresh folder for generated clips, under the build tree.
+// A folder for generated clips, in this process's own temporary folder (the test main makes one per process).
 inline std::filesystem::path ScratchDir(const std::string& name) {
-  std::filesystem::path dir = std::filesystem::path(KIV_BINARY_DIR) / "media-scratch" / name;
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / "media-scratch" / name;
   std::filesystem::create_directories(dir);
   return dir;
 }
