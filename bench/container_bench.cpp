@@ -1,8 +1,8 @@
 // Reading a large stored picture or clip in place: a 200 MB method-2 entry through OpenEntry.
 
-#include "ryKivLoader2.h"
-#include "ryKivPacker.h"
-#include "ryStreamUtils.h"
+#include "PackedShowReader.h"
+#include "PackedShowWriter.h"
+#include "StreamViews.h"
 
 #include <benchmark/benchmark.h>
 

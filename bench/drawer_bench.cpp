@@ -2,9 +2,9 @@
 // each) at various opacities and scales, and one blurred group. Pacing is off and each frame ends with a
 // read-back of one pixel, so the time covers llvmpipe's work.
 
-#include "DrawManager3D2.h"
+#include "ScreenDrawer.h"
 #include "GLContext.h"
-#include "GLDev3D.h"
+#include "GLDeviceLayer.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // Decoding a 24-megapixel JPEG at full size and through DCT scaling at 1/4 and 1/8, beside djpeg on the
 // same file. The picture is made in the set-up by scaling a real photo up with ffmpeg.
 
-#include "ryImage.h"
-#include "ryJpegLoader.h"
+#include "ImageLevels.h"
+#include "JpegLoader.h"
 
 #include <benchmark/benchmark.h>
 

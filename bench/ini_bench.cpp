@@ -1,7 +1,7 @@
 // Loading and writing back a project description of about 5 MB.
 
-#include "ryIniStorage.h"
-#include "ryStreams.h"
+#include "IniDocument.h"
+#include "Streams.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // Video frames by number: 300 frames of a 1280x720 H.264 clip in sequence, and 50 random frames (each a
 // seek), through the frame source into a memory YUV image. Also MPEG audio description.
 
-#include "FFMpegVideoSource.h"
-#include "MediaInfoExtractor3.h"
+#include "DecoderFrameSource.h"
+#include "SoundFileInfo.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,11 +5,11 @@
 // drawer's copy keep per picture, and the level.
 
 #include "../tests/support/TestBmp.h"
-#include "ryImageDecoder.h"
-#include "ryKivFileAccessor2.h"
-#include "ryKivImageCache.h"
-#include "ryKivObjects4.h"
-#include "ryKivPicture.h"
+#include "CacheImageDecoder.h"
+#include "ShowFileAccess.h"
+#include "SharedImageCache.h"
+#include "Slide.h"
+#include "ShowPicture.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // with a read-back of one pixel, so the time covers the GPU's (llvmpipe's) work.
 
 #include "GLContext.h"
-#include "GLDev3D.h"
+#include "GLDeviceLayer.h"
 
 #include <benchmark/benchmark.h>
 

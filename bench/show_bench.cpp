@@ -7,10 +7,10 @@
 // KIV_DEMO_SHOW names another show.
 
 #include "GLContext.h"
-#include "KivRenderFrame.h"
-#include "ryImageDecoder.h"
-#include "ryKivShowLocator.h"
-#include "ryKivSource2.h"
+#include "OffscreenFrame.h"
+#include "CacheImageDecoder.h"
+#include "OpenedShow.h"
+#include "ShowTimeline.h"
 
 #include <benchmark/benchmark.h>
 

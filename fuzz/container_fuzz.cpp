@@ -1,7 +1,7 @@
 // Opens arbitrary bytes as a packed show and reads every stored file it lists.
 
-#include "ryKivLoader2.h"
-#include "ryStreamUtils.h"
+#include "PackedShowReader.h"
+#include "StreamViews.h"
 
 #include <cstdint>
 #include <cstdio>

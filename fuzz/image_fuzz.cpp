@@ -1,8 +1,8 @@
 // Decodes arbitrary bytes through every picture loader (first byte picks the name it is given) and asks
 // for every level; also reads them as glyph-cache and cached-text streams.
 
-#include "ryGlyphCache.h"
-#include "ryImage.h"
+#include "StoredGlyphs.h"
+#include "ImageLevels.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,7 +1,7 @@
 // Loads arbitrary bytes as a description file, writes the document back and looks a few names up.
 
-#include "ryIniStorage.h"
-#include "ryStreams.h"
+#include "IniDocument.h"
+#include "Streams.h"
 
 #include <cstddef>
 #include <cstdint>

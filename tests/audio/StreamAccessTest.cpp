@@ -1,10 +1,10 @@
 // The stream helper, the shifted stream and the local buffer.
 
-#include "LocalBuffer.h"
+#include "SampleBuffer.h"
 #include "TestEnvironment.h"
-#include "Mp3ShiftStream.h"
-#include "MusicTypes.h"
-#include "ryAssert.h"
+#include "OffsetStream.h"
+#include "MediaRecord.h"
+#include "Assert.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "ryCaseFolding.h"
-#include "ryHashLists.h"
+#include "CaseFolding.h"
+#include "NameHashList.h"
 
 #include <gtest/gtest.h>
 

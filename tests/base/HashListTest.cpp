@@ -1,6 +1,6 @@
-#include "ryCaseFolding.h"
-#include "ryHashLists.h"
-#include "ryUTF8.h"
+#include "CaseFolding.h"
+#include "NameHashList.h"
+#include "Utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "rkLoadCallBack.h"
-#include "ryAssert.h"
+#include "LoadYield.h"
+#include "Assert.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ryLog.h"
+#include "Log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "ryAssert.h"
-#include "ryObjects.h"
+#include "Assert.h"
+#include "ObjectBase.h"
 
 #include <gtest/gtest.h>
 
@@ -36,8 +36,8 @@ protected:
 };
 
 TEST_F(ObjectsTest, AssertionTextNamesMessageUnitAndLine) {
-  EXPECT_EQ(AssertionText("Assertion failure", "/src/store/ryIniStorage.cpp", 42),
-            "Asseertion with message: 'Assertion failure' (ryIniStorage, line: 42)");
+  EXPECT_EQ(AssertionText("Assertion failure", "/src/store/IniDocument.cpp", 42),
+            "Asseertion with message: 'Assertion failure' (IniDocument, line: 42)");
   try {
     RY_ASSERT(1 + 1 == 3);
     FAIL();

@@ -1,4 +1,4 @@
-#include "ryStreams.h"
+#include "Streams.h"
 #include "TestEnvironment.h"
 
 #include <gtest/gtest.h>

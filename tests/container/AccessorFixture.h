@@ -1,7 +1,7 @@
 #pragma once
 // A scratch folder per test, and small helpers to fill it and to read what an accessor opens.
 
-#include "ryStreams.h"
+#include "Streams.h"
 
 #include <filesystem>
 #include <fstream>

@@ -2,9 +2,9 @@
 // Shows for tests: whole shows through TKivPacker, and hand-made containers whose structure text and
 // trailer values are chosen freely.
 
-#include "ryKivLoader2.h"
-#include "ryKivPacker.h"
-#include "ryStreamUtils.h"
+#include "PackedShowReader.h"
+#include "PackedShowWriter.h"
+#include "StreamViews.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,15 +2,15 @@
 // a show's rotation list.
 
 #include "ImagingTestSupport.h"
-#include "SysBitmapLoader.h"
-#include "SysGfxLoader.h"
-#include "rkLoadCallBack.h"
-#include "ryImage.h"
-#include "ryImageDecoder.h"
-#include "ryKivFileAccessor2.h"
-#include "ryKivImageCache.h"
-#include "ryPictureOps.h"
-#include "ryUTF8.h"
+#include "BmpLoader.h"
+#include "PackedImageLoader.h"
+#include "LoadYield.h"
+#include "ImageLevels.h"
+#include "CacheImageDecoder.h"
+#include "ShowFileAccess.h"
+#include "SharedImageCache.h"
+#include "PictureColorOps.h"
+#include "Utf8.h"
 
 #include <zlib.h>
 

@@ -1,8 +1,8 @@
 // The store and the registry: levels, caching, conversion, loader choice.
 
 #include "ImagingTestSupport.h"
-#include "ryAssert.h"
-#include "ryImage.h"
+#include "Assert.h"
+#include "ImageLevels.h"
 
 #include <atomic>
 #include <thread>

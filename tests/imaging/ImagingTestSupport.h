@@ -1,8 +1,8 @@
 #pragma once
 // Shared helpers of the imaging tests: the media folder, files, external reference decoders.
 
-#include "ryBitmap.h"
-#include "ryStreams.h"
+#include "Bitmap.h"
+#include "Streams.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // and a write that fails leaves nothing under the name asked for nor beside it.
 
 #include "ImagingTestSupport.h"
-#include "ryImageIO.h"
-#include "ryImageLib.h"
+#include "ImageFileIO.h"
+#include "PngLoader.h"
 
 #include <filesystem>
 #include <fstream>

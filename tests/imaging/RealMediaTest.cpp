@@ -2,9 +2,9 @@
 // GIF suite's expected frames. Damaged files must fail cleanly.
 
 #include "ImagingTestSupport.h"
-#include "ryFPReadGIF.h"
-#include "ryImage.h"
-#include "ryJpegLoader.h"
+#include "GifLoader.h"
+#include "ImageLevels.h"
+#include "JpegLoader.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,12 +2,12 @@
 // pinned installed font against stored pictures (KIV_UPDATE_GOLDENS=1 rewrites them).
 
 #include "ImagingTestSupport.h"
-#include "ryFTTextVectorizer.h"
-#include "ryGlyphCache.h"
-#include "ryImageIO.h"
-#include "ryImageLib.h"
-#include "ryKivImageCache.h"
-#include "ryTextProducer2.h"
+#include "FontOutlines.h"
+#include "StoredGlyphs.h"
+#include "ImageFileIO.h"
+#include "PngLoader.h"
+#include "SharedImageCache.h"
+#include "TextRasterizer.h"
 
 #include <cstring>
 #include <filesystem>

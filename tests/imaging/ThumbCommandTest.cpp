@@ -2,7 +2,7 @@
 
 #include "ImagingTestSupport.h"
 #include "TestEnvironment.h"
-#include "ryImageLib.h"
+#include "PngLoader.h"
 
 #include <array>
 #include <filesystem>

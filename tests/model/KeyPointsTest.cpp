@@ -1,5 +1,5 @@
 // Interpolation of key point lists: linear, eased, perspective-corrected, colourisation, ordering.
-#include "SpeedStorage.h"
+#include "KeyPoints.h"
 
 #include <gtest/gtest.h>
 

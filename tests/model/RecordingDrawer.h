@@ -3,7 +3,7 @@
 // image, box and frame draws. Items are drawn straight away, without the frame and notification rules of
 // a real drawer.
 
-#include "ryDrawManager2.h"
+#include "DrawTree.h"
 
 #include <span>
 #include <vector>

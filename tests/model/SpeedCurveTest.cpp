@@ -1,6 +1,6 @@
 // Speed curve text: reading, writing and the reset on malformed values.
-#include "SpeedStorage.h"
-#include "ryUTF8.h"
+#include "KeyPoints.h"
+#include "Utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 
 #include "DrawerTestSupport.h"
 #include "GoldenImage.h"
-#include "rkLoadCallBack.h"
-#include "ryAssert.h"
+#include "LoadYield.h"
+#include "Assert.h"
 
 #include <atomic>
 #include <cmath>

@@ -1,11 +1,11 @@
 // The drawer's pure rules: tile layout and shapes, texture keys, box corner colours, opacity bytes, blur
 // passes, fixed-size placement, transition order, gutters of frame grids.
 
-#include "DrawManager3D2.h"
-#include "TileBitmap.h"
-#include "ryDrawManager2.h"
+#include "ScreenDrawer.h"
+#include "TiledTextures.h"
+#include "DrawTree.h"
 
-#include "ryAssert.h"
+#include "Assert.h"
 
 #include <gtest/gtest.h>
 

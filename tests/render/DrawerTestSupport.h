@@ -2,9 +2,9 @@
 // A slide drawer on an offscreen draw device, items made of lambdas, and pictures made from functions, for
 // the drawer's tests and benchmark.
 
-#include "DrawManager3D2.h"
+#include "ScreenDrawer.h"
 #include "GLContext.h"
-#include "GLDev3D.h"
+#include "GLDeviceLayer.h"
 #include "ScreenTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // a BT.601 conversion of the same decoded planes done on the processor.
 
 #include "DrawerTestSupport.h"
-#include "FFMpegVideoSource.h"
+#include "DecoderFrameSource.h"
 #include "MediaTestSupport.h"
 
 #include <algorithm>

@@ -3,8 +3,8 @@
 // quads placed in pixels.
 
 #include "GLContext.h"
-#include "GLDev3D.h"
-#include "ryExceptions.h"
+#include "GLDeviceLayer.h"
+#include "Exceptions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "GoldenImage.h"
 
-#include "ryImageIO.h"
+#include "ImageFileIO.h"
 
 #include <png.h>
 

@@ -4,7 +4,7 @@
 // are written into the build folder (golden-out/). With KIV_UPDATE_GOLDENS=1 the stored PNG is written
 // instead (scripts/refresh_goldens.sh).
 
-#include "Dev3DCore.h"
+#include "DeviceLayer.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include "GoldenImage.h"
 #include "ScreenTestSupport.h"
-#include "ryExceptions.h"
+#include "Exceptions.h"
 
 #include <cmath>
 

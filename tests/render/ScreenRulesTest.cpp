@@ -1,10 +1,10 @@
 // Pure rules of the screen: texture and pool sizes, the video-memory back-off, batch flags, premultiplied
 // vertex colours, the bilinear arithmetic and the 2 x 2 reduction, the feather ring's geometry.
 
-#include "Dev3DApp2.h"
-#include "Dev3DRTPool.h"
-#include "SysBilinearUtils.h"
-#include "ryExceptions.h"
+#include "Screen.h"
+#include "RenderTargetPool.h"
+#include "MipReduction.h"
+#include "Exceptions.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // A screen on an offscreen draw device through the process-wide GL engine, and a texture filled from a
 // bitmap, for the screen's drawing tests.
 
-#include "Dev3DApp2.h"
-#include "Dev3DRTPool.h"
+#include "Screen.h"
+#include "RenderTargetPool.h"
 #include "GLContext.h"
-#include "GLDev3D.h"
+#include "GLDeviceLayer.h"
 
 #include <gtest/gtest.h>
 

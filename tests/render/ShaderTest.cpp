@@ -2,7 +2,7 @@
 // with a reference computed here, within 1/255 per channel. Normal blending over transparent black leaves
 // (colour x alpha, alpha x alpha) in the target.
 
-#include "Dev3DShaders.h"
+#include "PixelShaders.h"
 #include "ScreenTestSupport.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // Tokenising, the option store, and the show and start position the command line chooses.
 
-#include "KivCommandLine.h"
-#include "ryKivPaths.h"
+#include "CommandLine.h"
+#include "ShowPaths.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // Helpers of the shell tests that build a show on disk, pack it with kivpack and look at drawn frames.
 
 #include "../support/TestBmp.h"
-#include "Dev3DCore.h"
+#include "DeviceLayer.h"
 #include "GLContext.h"
-#include "KivRenderFrame.h"
-#include "ryKivShowLocator.h"
+#include "OffscreenFrame.h"
+#include "OpenedShow.h"
 
 #include <gtest/gtest.h>
 

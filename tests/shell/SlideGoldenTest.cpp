@@ -6,11 +6,11 @@
 
 #include "GLContext.h"
 #include "GoldenImage.h"
-#include "KivRenderFrame.h"
+#include "OffscreenFrame.h"
 #include "ShowTestSupport.h"
-#include "ryImageDecoder.h"
-#include "ryKivShowLocator.h"
-#include "ryKivSource2.h"
+#include "CacheImageDecoder.h"
+#include "OpenedShow.h"
+#include "ShowTimeline.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 // Helpers shared by the store tests.
 
-#include "ryIniStorage.h"
-#include "ryStreams.h"
-#include "ryUTF8.h"
+#include "IniDocument.h"
+#include "Streams.h"
+#include "Utf8.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -4,9 +4,9 @@
 
 #include "TimelineTestUtil.h"
 
-#include "ryAssert.h"
-#include "ryKivSlideUtils3.h"
-#include "ryLog.h"
+#include "Assert.h"
+#include "SlideProducer.h"
+#include "Log.h"
 
 #include <gtest/gtest.h>
 

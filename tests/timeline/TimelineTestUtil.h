@@ -1,9 +1,9 @@
 #pragma once
 // Project documents written in the test, and an accessor over plain files for the sources made on them.
 
-#include "ryIniStorage.h"
-#include "ryKivFileAccessor2.h"
-#include "ryStreams.h"
+#include "IniDocument.h"
+#include "ShowFileAccess.h"
+#include "Streams.h"
 
 #include <memory>
 #include <string>

@@ -3,8 +3,8 @@
 
 #include "TimelineTestUtil.h"
 
-#include "ryAssert.h"
-#include "ryKivSource2.h"
+#include "Assert.h"
+#include "ShowTimeline.h"
 
 #include <gtest/gtest.h>
 

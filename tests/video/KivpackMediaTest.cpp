@@ -2,8 +2,8 @@
 // describe.
 
 #include "MediaTestSupport.h"
-#include "ryKivPacker.h"
-#include "ryStreams.h"
+#include "PackedShowWriter.h"
+#include "Streams.h"
 
 #include <gtest/gtest.h>
 

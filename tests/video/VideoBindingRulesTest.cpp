@@ -1,9 +1,9 @@
 // Rules of the video binding that need no decoding: rate normalisation, aspect, frame counts, the grey
 // table, container names, and loading the library.
 
-#include "FFMpegDll.h"
-#include "FFMpegVideoSource.h"
-#include "ryMonitors.h"
+#include "DecoderLibrary.h"
+#include "DecoderFrameSource.h"
+#include "Monitor.h"
 
 #include <gtest/gtest.h>
 

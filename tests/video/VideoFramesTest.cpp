@@ -1,9 +1,9 @@
 // Frames decoded by number against ffmpeg's own decode of the same clip: forward steps, jumps ahead and
 // backward seeks, on real and generated clips of the codecs shows use.
 
-#include "FFMpegVideoSource.h"
+#include "DecoderFrameSource.h"
 #include "MediaTestSupport.h"
-#include "ryVideoSource.h"
+#include "FrameSourceFactory.h"
 
 #include <gtest/gtest.h>
 

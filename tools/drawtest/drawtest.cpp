@@ -3,10 +3,10 @@
 // person can look at what the drawer makes of them. With -v the scene keeps its coordinates but is shown
 // in a centred view area of that percentage of the output, the rest filled grey.
 
-#include "DrawManager3D2.h"
+#include "ScreenDrawer.h"
 #include "GLContext.h"
-#include "GLDev3D.h"
-#include "ryImageIO.h"
+#include "GLDeviceLayer.h"
+#include "ImageFileIO.h"
 
 #include <algorithm>
 #include <cmath>

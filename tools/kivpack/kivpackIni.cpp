@@ -2,9 +2,9 @@
 
 #include "kivpackCommands.h"
 
-#include "ryIniStorage.h"
-#include "ryStreams.h"
-#include "ryUTF8.h"
+#include "IniDocument.h"
+#include "Streams.h"
+#include "Utf8.h"
 
 #include <cstdio>
 #include <string>

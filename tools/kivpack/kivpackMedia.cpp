@@ -4,9 +4,9 @@
 #include "kivpackCommands.h"
 #include "kivpackShow.h"
 
-#include "FFMpegDll.h"
-#include "FFMpegVideoSource.h"
-#include "MediaInfoExtractor3.h"
+#include "DecoderLibrary.h"
+#include "DecoderFrameSource.h"
+#include "SoundFileInfo.h"
 
 #include <cstdio>
 #include <string>

@@ -2,9 +2,9 @@
 
 #include "kivpackShow.h"
 
-#include "ryCaseFolding.h"
-#include "ryStreamUtils.h"
-#include "ryUTF8.h"
+#include "CaseFolding.h"
+#include "StreamViews.h"
+#include "Utf8.h"
 
 #include <algorithm>
 

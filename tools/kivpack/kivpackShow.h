@@ -3,7 +3,7 @@
 
 #include "kivpackCommands.h"
 
-#include "ryKivLoader2.h"
+#include "PackedShowReader.h"
 
 #include <memory>
 #include <string>

@@ -2,9 +2,9 @@
 
 #include "kivpackShow.h"
 
-#include "ryKivPacker.h"
-#include "ryStreamUtils.h"
-#include "ryUTF8.h"
+#include "PackedShowWriter.h"
+#include "StreamViews.h"
+#include "Utf8.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,13 +3,13 @@
 #include "kivpackCommands.h"
 #include "kivpackShow.h"
 
-#include "ryCachedBitmap.h"
-#include "ryImage.h"
-#include "ryImageDecoder.h"
-#include "ryImageIO.h"
-#include "ryKivFileAccessor2.h"
-#include "ryKivShowLocator.h"
-#include "ryUTF8.h"
+#include "CachedBitmap.h"
+#include "ImageLevels.h"
+#include "CacheImageDecoder.h"
+#include "ImageFileIO.h"
+#include "ShowFileAccess.h"
+#include "OpenedShow.h"
+#include "Utf8.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "GLDevice.h"
 
-#include "Dev3DCore.h"
+#include "DeviceLayer.h"
 #include "GLContext.h"
 
 #include <atomic>

@@ -3,7 +3,7 @@
 // owners went away while another thread held the context.
 
 #include "GLPrograms.h"
-#include "ryObjects.h"
+#include "ObjectBase.h"
 
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/glcorearb.h>

@@ -1,6 +1,6 @@
 // The error box through SDL, tried only where a display may be reached.
 
-#include "KivErrorBox.h"
+#include "ErrorBox.h"
 
 #include <SDL.h>
 

@@ -1,0 +1,364 @@
+#include "DeviceLayer.h"
+
+#include "GLContext.h"
+#include "Assert.h"
+#include "CaseFolding.h"
+#include "Log.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+namespace kiv {
+
+TRect IntersectRect(const TRect& a, const TRect& b) {
+  TRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+          std::min(a.bottom, b.bottom)};
+  return r.IsEmpty() ? TRect{} : r;
+}
+
+T3DMatrix T3DMatrix::Identity() {
+  T3DMatrix r;
+  for (int i = 0; i < 4; ++i)
+    r.m[i][i] = 1;
+  return r;
+}
+
+T3DMatrix operator*(const T3DMatrix& a, const T3DMatrix& b) {
+  T3DMatrix r;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      float sum = 0;
+      for (int k = 0; k < 4; ++k)
+        sum += a.m[i][k] * b.m[k][j];
+      r.m[i][j] = sum;
+    }
+  return r;
+}
+
+// ---- logging ----
+
+namespace {
+std::mutex gLogMutex;
+TDevLogHook gLogHook;
+} // namespace
+
+void SetDevLogHook(TDevLogHook hook) {
+  std::lock_guard lock(gLogMutex);
+  gLogHook = std::move(hook);
+}
+
+void DevLog(std::string_view line) {
+  LogLine(line);
+  std::lock_guard lock(gLogMutex);
+  if (gLogHook) gLogHook(line);
+}
+
+std::string RectText(const TRect& r) {
+  return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) + ", " +
+         std::to_string(r.bottom) + ")";
+}
+
+// ---- error classification ----
+
+uint8_t ClassifyResult(uint32_t raw, uint8_t& errorKind) {
+  uint8_t result;
+  switch (raw) {
+  case kRawOk:
+    return kResultOk;
+  case kRawOutOfMemory:
+    result = kResultOutOfMemory;
+    break;
+  case kRawContextLost:
+    result = kResultFailed;
+    errorKind = kErrorKindLost;
+    break;
+  case kRawInvalidEnum:
+  case kRawInvalidValue:
+  case kRawInvalidOperation:
+  case kRawInvalidFramebufferOperation:
+    result = kResultInvalidCall;
+    break;
+  default:
+    result = kResultFailed;
+    break;
+  }
+  DevLog("Dx Error = " + std::to_string(result));
+  return result;
+}
+
+// ---- bitmaps ----
+
+int BytesPerPixel(TPixelFormat format) {
+  switch (format) {
+  case TPixelFormat::pf8bit:
+    return 1;
+  case TPixelFormat::pf16bit565:
+  case TPixelFormat::pfX1R5G5B5:
+    return 2;
+  case TPixelFormat::pf32bit:
+    return 4;
+  }
+  return 4;
+}
+
+void TDevBitmap::SetSize(int32_t width, int32_t height, TPixelFormat format) {
+  RY_ASSERT(width >= 0 && height >= 0);
+  width_ = width;
+  height_ = height;
+  format_ = format;
+  pitch_ = width * BytesPerPixel(format);
+  own_.assign(static_cast<size_t>(pitch_) * static_cast<size_t>(height), 0);
+  bits_ = own_.data();
+}
+
+uint32_t TDevBitmap::Pixel32(int32_t x, int32_t y) const {
+  RY_ASSERT(format_ == TPixelFormat::pf32bit && x >= 0 && y >= 0 && x < width_ && y < height_);
+  uint32_t value;
+  std::memcpy(&value, ScanLine(y) + x * 4, 4);
+  return value;
+}
+
+void TDevBitmap::SetPixel32(int32_t x, int32_t y, uint32_t argb) {
+  RY_ASSERT(format_ == TPixelFormat::pf32bit && x >= 0 && y >= 0 && x < width_ && y < height_);
+  std::memcpy(ScanLine(y) + x * 4, &argb, 4);
+}
+
+// ---- draw device ----
+
+TDrawDevice::~TDrawDevice() {
+  // Normally done by Free; a device dropped without it must still not leave its renderer dangling.
+  if (!attachments.empty() || renderer) Dispose();
+}
+
+void TDrawDevice::Dispose() {
+  TDeviceLockGuard lock(DeviceLock());
+  // Last in, first out: the store goes before the wrapper it may read.
+  while (!attachments.empty()) {
+    TOwned<TObj> item = std::move(attachments.back());
+    attachments.pop_back();
+    item.reset();
+  }
+  if (renderer) renderer->drawDevice = nullptr;
+  renderer = nullptr;
+}
+
+void TDrawDevice::SetBounds(const TRect& newBounds, TPoint newOrigin, bool newFullScreen) {
+  if (newBounds == bounds && newOrigin == origin && newFullScreen == fullScreen) return;
+  bounds = newBounds;
+  origin = newOrigin;
+  fullScreen = newFullScreen;
+  if (renderer) renderer->UpdatePanelBounds();
+}
+
+TRect TDrawDevice::ScreenRect() const {
+  return {origin.x, origin.y, origin.x + bounds.Width(), origin.y + bounds.Height()};
+}
+
+TOwned<TObj> TDrawDevice::Detach(const TObj* item) {
+  for (auto it = attachments.begin(); it != attachments.end(); ++it)
+    if (it->get() == item) {
+      TOwned<TObj> owned = std::move(*it);
+      attachments.erase(it);
+      return owned;
+    }
+  return nullptr;
+}
+
+// ---- store ----
+
+void TDevStore::Add(T3DResource* resource) {
+  resource->store = this;
+  if (auto* texture = dynamic_cast<T3DTexture*>(resource))
+    textures.push_back(texture);
+  else if (auto* list = dynamic_cast<T3DVertexList*>(resource))
+    vertexLists.push_back(list);
+  else if (auto* shader = dynamic_cast<T3DShader*>(resource))
+    shaders.push_back(shader);
+}
+
+void TDevStore::Remove(T3DResource* resource) {
+  auto drop = [resource](auto& items) { std::erase(items, resource); };
+  drop(textures);
+  drop(vertexLists);
+  drop(shaders);
+  resource->store = nullptr;
+}
+
+void TDevStore::Dispose() {
+  TDeviceLockGuard lock(DeviceLock());
+  if (fullScreenRenderer && drawDevice) {
+    auto* wrapper = drawDevice->FindAttachment<TRectangleWrapper>();
+    const TRect rect = wrapper ? wrapper->rect : drawDevice->bounds;
+    DevLog("Store.Dispose FullScreen, R= " + RectText(rect));
+    TPlatformWindow* window = drawDevice->window;
+    auto restore = [window, rect] {
+      if (window) window->SetPlacement({rect.left, rect.top, rect.right, rect.bottom});
+    };
+    if (MultiThreaded() && !IsMainThread()) {
+      DevLog("TDevStore.Dispose, not main thread");
+      PostToMainThread(restore);
+    } else {
+      restore();
+    }
+  }
+  if (drawDevice && drawDevice->renderer) {
+    T3DRenderer* renderer = drawDevice->renderer;
+    renderer->ForgetStore(this);
+    if (renderer->OnDeviceKilled) renderer->OnDeviceKilled(renderer);
+  }
+  // Copies: killed handlers may free their resources, which unregister from the lists.
+  std::vector<T3DResource*> resources;
+  resources.insert(resources.end(), textures.begin(), textures.end());
+  resources.insert(resources.end(), vertexLists.begin(), vertexLists.end());
+  resources.insert(resources.end(), shaders.begin(), shaders.end());
+  textures.clear();
+  vertexLists.clear();
+  shaders.clear();
+  for (T3DResource* resource : resources)
+    resource->store = nullptr;
+  for (T3DResource* resource : resources)
+    if (resource->OnKilled) resource->OnKilled();
+  device.reset();
+}
+
+// ---- pure rules ----
+
+int32_t CapValue(const TCapsWrapper& caps, std::u16string_view name) {
+  if (SameText(name, u"pixelshaderversion")) return static_cast<int32_t>(caps.pixelShaderVersion);
+  if (SameText(name, u"maxtexwidth")) return caps.maxTextureWidth;
+  if (SameText(name, u"maxtexheight")) return caps.maxTextureHeight;
+  if (SameText(name, u"maxanisotropy")) return caps.maxAnisotropy;
+  if (SameText(name, u"raster")) return static_cast<int32_t>(caps.rasterCaps);
+  if (SameText(name, u"vendor")) return static_cast<int32_t>(caps.vendorId);
+  return 0;
+}
+
+int32_t ShaderLevelFor(uint32_t vendorId, uint32_t pixelShaderVersion) {
+  // Compare major.minor only: the 0xFFFF prefix is the same for every pixel shader version.
+  const uint32_t version = pixelShaderVersion & 0xFFFF;
+  if (vendorId == 0x8086 && version >= 0x0300) return 2;
+  if (version < 0x0200) return 0;
+  return vendorId == 0x8086 ? 1 : 2;
+}
+
+int32_t AdapterForRectIn(std::span<const TRect> monitors, const TRect& rect) {
+  int32_t best = 0;
+  int64_t bestArea = 0;
+  for (size_t i = 0; i < monitors.size(); ++i) {
+    const TRect overlap = IntersectRect(monitors[i], rect);
+    const int64_t area = int64_t{overlap.Width()} * overlap.Height();
+    if (area > bestArea) {
+      bestArea = area;
+      best = static_cast<int32_t>(i);
+    }
+  }
+  return best;
+}
+
+uint32_t PresentWaitMs(int32_t refreshRate, uint32_t elapsed) {
+  // An unknown refresh rate (0) would divide by zero: pace at 60 Hz instead.
+  const int64_t period = 1000 / (refreshRate > 0 ? refreshRate : 60);
+  const int64_t untilNext = std::clamp<int64_t>(period - int64_t{elapsed}, 1, std::max<int64_t>(period, 1));
+  return static_cast<uint32_t>(std::max<int64_t>(1, untilNext - 3));
+}
+
+// ---- engine singleton and settings ----
+
+namespace {
+std::mutex gEngineMutex;
+TEngineFactory gEngineFactory = nullptr;
+TOwned<T3DEngine> gEngine;
+std::atomic<bool> gExclusiveAllowed{true};
+std::atomic<bool> gMultiThreaded{true};
+std::mutex gDispatchMutex;
+TMainThreadDispatcher* gDispatcher = nullptr;
+std::thread::id gMainThread = std::this_thread::get_id(); // the thread that loads the program
+
+class TSystemClock final : public TDevClock {
+public:
+  uint32_t NowMs() override {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  }
+  void SleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+};
+TSystemClock gSystemClock;
+std::atomic<TDevClock*> gClock{nullptr};
+uint32_t gLastPresent = 0;
+} // namespace
+
+void RegisterEngineFactory(TEngineFactory factory) {
+  std::lock_guard lock(gEngineMutex);
+  gEngineFactory = factory;
+}
+
+T3DEngine* Engine() {
+  std::lock_guard lock(gEngineMutex);
+  if (!gEngine && gEngineFactory) gEngine = gEngineFactory();
+  return gEngine.get();
+}
+
+void FreeEngine() {
+  TOwned<T3DEngine> engine;
+  {
+    std::lock_guard lock(gEngineMutex);
+    engine = std::move(gEngine);
+  }
+}
+
+void SetExclusiveModeAllowed(bool allowed) {
+  gExclusiveAllowed = allowed;
+}
+bool ExclusiveModeAllowed() {
+  return gExclusiveAllowed;
+}
+void SetMultiThreaded(bool multiThreaded) {
+  gMultiThreaded = multiThreaded;
+}
+bool MultiThreaded() {
+  return gMultiThreaded;
+}
+
+std::recursive_mutex& DeviceLock() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
+void SetMainThreadDispatcher(TMainThreadDispatcher* dispatcher) {
+  std::lock_guard lock(gDispatchMutex);
+  gDispatcher = dispatcher;
+}
+
+void PostToMainThread(std::function<void()> job) {
+  TMainThreadDispatcher* dispatcher;
+  {
+    std::lock_guard lock(gDispatchMutex);
+    dispatcher = gDispatcher;
+  }
+  if (dispatcher)
+    dispatcher->Post(std::move(job));
+  else
+    job();
+}
+
+void SetMainThread(std::thread::id id) {
+  gMainThread = id;
+}
+bool IsMainThread() {
+  return std::this_thread::get_id() == gMainThread;
+}
+
+void SetDevClock(TDevClock* clock) {
+  gClock = clock;
+}
+TDevClock& DevClock() {
+  TDevClock* clock = gClock;
+  return clock ? *clock : gSystemClock;
+}
+uint32_t& LastPresentTime() {
+  return gLastPresent;
+}
+
+} // namespace kiv

@@ -1,0 +1,146 @@
+#include "OffscreenFrame.h"
+
+#include "ScreenDrawer.h"
+#include "GLContext.h"
+#include "GLDeviceLayer.h"
+#include "Exceptions.h"
+#include "ImageFileIO.h"
+#include "ContentObjects.h"
+#include "SlideProducer.h"
+#include "ShowTimeline.h"
+
+#include <thread>
+
+namespace kiv {
+namespace {
+
+constexpr TSize kFallbackSize{800, 600};
+constexpr uint32_t kOutsideColor = 0xFF000000;
+// The first and the last of a transition's pair are all a frame needs.
+constexpr int32_t kCachedSlides = 2;
+
+// The frame's root: black everywhere, the slide, then black again over whatever of the slide reaches
+// outside its frame (backgrounds are drawn a little larger than the frame).
+class TFrameItem final : public TDrawItem {
+public:
+  TFrameItem(TKivSlide* slide, const TRect& frame, const TRect& bounds)
+      : slide_(slide), frame_(frame), bounds_(bounds) {}
+  void Draw(TDeviceDrawer& drawer) override {
+    drawer.Clear(kOutsideColor, true);
+    if (!slide_) return;
+    drawer.DrawItem(*slide_);
+    const TRect bands[] = {{bounds_.left, bounds_.top, bounds_.right, frame_.top},
+                           {bounds_.left, frame_.bottom, bounds_.right, bounds_.bottom},
+                           {bounds_.left, frame_.top, frame_.left, frame_.bottom},
+                           {frame_.right, frame_.top, bounds_.right, frame_.bottom}};
+    for (const TRect& band : bands)
+      if (!band.IsEmpty()) drawer.ClearRect(kOutsideColor, band);
+  }
+
+private:
+  TKivSlide* slide_;
+  TRect frame_;
+  TRect bounds_;
+};
+
+} // namespace
+
+TSize DesignFrameSize(const TKivSource& source) {
+  const TIniSection* main = source.MainSection();
+  if (!main) return kFallbackSize;
+  const TSize design{main->ReadInteger(u"opt_scr_width", 0), main->ReadInteger(u"opt_scr_height", 0)};
+  return design.width > 0 && design.height > 0 ? design : kFallbackSize;
+}
+
+// Declared in the order they are freed backwards: the slides (and the pictures they prepared on the
+// drawer) go before the drawer, the drawer before the engine.
+struct TFrameRenderer::TState {
+  explicit TState(TKivSource& show) : source(show) {}
+  ~TState() {
+    cache.reset();
+    producer.reset();
+    if (drawer) drawer->Close();
+    drawer.reset();
+    device.reset();
+    FreeEngine();
+  }
+
+  TKivSource& source;
+  TOwned<TDrawDevice> device;
+  TOwned<T3DDrawer> drawer;
+  TRef<TTiming> timing;
+  TOwned<TSlideProducer> producer;
+  TOwned<TSlideCache> cache;
+};
+
+std::unique_ptr<TFrameRenderer> TFrameRenderer::Create(TKivSource& source, TSize size, std::string* whyNot) {
+  if (!HeadlessGLAvailable(whyNot)) return nullptr;
+  return std::unique_ptr<TFrameRenderer>(new TFrameRenderer(source, size));
+}
+
+TFrameRenderer::TFrameRenderer(TKivSource& source, TSize size) : size_(size) {
+  RegisterContentKinds();
+  SetMainThread(std::this_thread::get_id());
+  RegisterGLEngine();
+  state_ = std::make_unique<TState>(source);
+  TState& s = *state_;
+  s.device = MakeOwned<TDrawDevice>();
+  s.device->bounds = {0, 0, size.width, size.height};
+  s.drawer = MakeOwned<T3DDrawer>(MakeOwned<T3DScreen>());
+  s.drawer->OnNotify = [](TDeviceDrawer&, TDrawItem*, int) { return true; };
+  s.drawer->mode = 1; // drawn to be read back, never presented
+  s.drawer->Init(s.device.get());
+
+  s.timing = TRef<TTiming>::Make();
+  s.producer = MakeOwned<TSlideProducer>(&source, false);
+  s.producer->SetCurrentTiming(s.timing);
+  s.producer->SetScreen(size, false, 100, 100);
+  s.cache = MakeOwned<TSlideCache>(s.producer.get(), kCachedSlides, false);
+}
+
+TFrameRenderer::~TFrameRenderer() = default;
+
+TRect TFrameRenderer::FrameRect() const {
+  return state_->producer->GetFrameRect();
+}
+
+std::optional<TDevBitmap> TFrameRenderer::Render(double time) {
+  TState& s = *state_;
+  // Positions wrap modulo the slide count, which must not be 0.
+  if (s.source.SlideCount() <= 0) throw Exception("No Slides in Presentation");
+  s.timing->SetTime(time);
+  while (s.cache->Prepare(time)) {
+  }
+  const auto [first, last] = s.producer->FindVisibleSlides(time);
+  // Until transitions draw, a slide change is a cut to the incoming slide.
+  int32_t wanted = first;
+  if (last != first && time >= s.producer->Source().GetSlideTiming(last).start) wanted = last;
+  lastDrawn_ = {first, last, wanted};
+
+  TKivSlide* slide = nullptr;
+  for (const TOwned<TDrawContainer>& container : s.cache->Containers()) {
+    if (!container || container->Position() != wanted) continue;
+    container->SetTime(time);
+    slide = container->Slide();
+    break;
+  }
+  if (slide) {
+    slide->UpdateGeometry(true);
+    if (s.drawer->IsReady()) slide->Prepare(*s.drawer);
+    // Pictures loaded by Prepare give their objects a size only now: place them again.
+    slide->UpdateGeometry(true);
+  }
+  TFrameItem root(slide, FrameRect(), s.drawer->bounds);
+  if (!s.drawer->DrawItem(root)) return std::nullopt;
+  return s.drawer->GetScreenshot();
+}
+
+bool WriteFramePng(const std::string& path, const TDevBitmap& frame) {
+  if (frame.Format() != TPixelFormat::pf32bit) return false;
+  // The screen is opaque; its alpha channel is the drawer's bookkeeping. A failed write leaves no
+  // half-written picture under the name asked for.
+  return WritePngFile(path, frame.Width(), frame.Height(),
+                      reinterpret_cast<const uint32_t*>(frame.ScanLine(0)), frame.Pitch() / 4, false);
+}
+
+} // namespace kiv
