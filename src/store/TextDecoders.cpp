@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace kiv {
 
@@ -238,13 +239,59 @@ const TTextReaderClass kReaderClasses[] = {
 
 } // namespace
 
+bool IsMultiByteUtf8(TStream& stream) {
+  const int64_t start = stream.GetPosition();
+  std::vector<uint8_t> block(65536);
+  int need = 0;        // continuation bytes still due; a sequence cut by a block's end goes on in the next
+  uint32_t low = 0x80; // bounds of the next continuation byte (overlongs, surrogates, past U+10FFFF)
+  uint32_t high = 0xBF;
+  bool multiByte = false;
+  bool valid = true;
+  while (valid) {
+    const int64_t got = stream.Read(block.data(), static_cast<int64_t>(block.size()));
+    if (got <= 0) break;
+    const size_t end = static_cast<size_t>(got);
+    for (size_t i = 0; i < end && valid; ++i) {
+      const uint8_t b = block[i];
+      if (need > 0) {
+        if (b < low || b > high) {
+          valid = false;
+          break;
+        }
+        low = 0x80;
+        high = 0xBF;
+        if (--need == 0) multiByte = true;
+      } else if (b < 0x80) {
+        continue;
+      } else if (b >= 0xC2 && b <= 0xDF) {
+        need = 1;
+      } else if (b >= 0xE0 && b <= 0xEF) {
+        need = 2;
+        if (b == 0xE0) low = 0xA0;
+        if (b == 0xED) high = 0x9F;
+      } else if (b >= 0xF0 && b <= 0xF4) {
+        need = 3;
+        if (b == 0xF0) low = 0x90;
+        if (b == 0xF4) high = 0x8F;
+      } else {
+        valid = false;
+      }
+    }
+  }
+  stream.SetPosition(start);
+  return valid && need == 0 && multiByte;
+}
+
 TOwned<TTextReader> CreateTextReader(TStream& stream) {
   for (const TTextReaderClass& kind : kReaderClasses) {
     int64_t start = stream.GetPosition();
     char mark[4] = {};
     int64_t size = static_cast<int64_t>(kind.mark.size());
-    if (size == 0 ||
-        (stream.Read(mark, size) == size && std::string_view(mark, kind.mark.size()) == kind.mark))
+    if (size == 0) {
+      if (IsMultiByteUtf8(stream)) return CreateReader<TUTF8Reader>(stream);
+      return kind.create(stream);
+    }
+    if (stream.Read(mark, size) == size && std::string_view(mark, kind.mark.size()) == kind.mark)
       return kind.create(stream);
     stream.SetPosition(start);
   }

@@ -138,8 +138,14 @@ private:
 };
 
 // Tries the reader kinds in order (UTF-16 LE, UTF-16 BE, UTF-8, ANSI) at the stream's position; the first
-// that accepts consumes its mark and reads the rest. Always succeeds.
+// that accepts consumes its mark and reads the rest. Text without a mark is read as UTF-8 when all of it is
+// valid UTF-8 holding at least one multi-byte sequence (as editors on Linux write it; Windows-1252 text is
+// almost never that), otherwise as ANSI. Always succeeds.
 TOwned<TTextReader> CreateTextReader(TStream& stream);
+
+// Whether the stream from its position to its end is valid UTF-8 with at least one multi-byte sequence.
+// Reads ahead in blocks, stops at the first invalid byte and restores the position.
+bool IsMultiByteUtf8(TStream& stream);
 
 enum class TLineBreak : uint8_t {
   LF = 0,

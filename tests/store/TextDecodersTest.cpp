@@ -70,13 +70,33 @@ TEST(TextReader, DetectsEncodingFromTheMark) {
       {"\xFE", K::Ansi, u"\u00fe"},
       {"\xEF\xBB", K::Ansi, u"\u00ef\u00bb"},
       {"", K::Ansi, u""},
-      {"a\xC3\xA9", K::Ansi, u"a\u00c3\u00a9"}, // UTF-8 without a mark: one character per byte
+      // Without a mark: valid UTF-8 holding a multi-byte sequence reads as UTF-8, all else as Windows-1252.
+      {"a\xC3\xA9", K::UTF8, u"a\u00e9"},
+      {"\xF0\x9F\x98\x80!", K::UTF8, u"\U0001F600!"},
+      {"plain", K::Ansi, u"plain"},
+      {"caf\xE9", K::Ansi, u"caf\u00e9"},
+      {"a\xC3", K::Ansi, u"a\u00c3"},                        // cut at the end
+      {"\xC0\xA9", K::Ansi, u"\u00c0\u00a9"},                // overlong
+      {"\xED\xA0\x80", K::Ansi, u"\u00ed\u00a0\u20ac"},    // a surrogate
+      {"\xF4\x90\x80\x80", K::Ansi, u"\u00f4\u0090\u20ac\u20ac"}, // past U+10FFFF
+      {"\xC3\xA9 \x80", K::Ansi, u"\u00c3\u00a9 \u20ac"},  // a stray continuation byte later on
   };
   for (const Case& c : cases) {
     TDecoded decoded = Decode(c.bytes);
     EXPECT_EQ(decoded.kind, c.kind) << A(c.text);
     EXPECT_EQ(decoded.text, c.text) << A(c.text);
   }
+}
+
+TEST(TextReader, MarkLessUtf8IsJudgedOnTheWholeText) {
+  // The only multi-byte sequence straddles the first block read ahead; a bad byte far behind it still
+  // makes the text Windows-1252.
+  std::string text(65535, 'a');
+  text += "\xC3\xA9";
+  EXPECT_EQ(Decode(text).kind, TTextReaderKind::UTF8);
+  EXPECT_EQ(Decode(text).text.back(), u'\u00e9');
+  text += std::string(200000, 'b') + "\xE9";
+  EXPECT_EQ(Decode(text).kind, TTextReaderKind::Ansi);
 }
 
 TEST(TextReader, Windows1252AsWindowsConvertsIt) {
