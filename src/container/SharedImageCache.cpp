@@ -16,6 +16,7 @@ struct TImageCache {
   THashList<TImageHandle*> handles{kImageCacheBuckets};
   std::size_t live = 0;
   TImageDecoder decoder;
+  TErrorPictureMaker errorMaker;
 };
 
 TImageCache* gCache = new TImageCache;
@@ -152,8 +153,34 @@ TOwned<TKivImage> TImageHandle::View(int level, TRef<TCachedBitmap> bitmap) {
   return MakeOwned<TKivImage>(*this, level, std::move(bitmap));
 }
 
+TOwned<TKivImage> TImageHandle::ErrorView(const TErrorPictureMaker& errorMaker) {
+  if (!errorMaker) return nullptr;
+  {
+    std::lock_guard lock(levelsLock_);
+    if (fixed_ && !error_) return nullptr; // a provided picture held before is not replaced
+    for (const TLevel& level : levels_)
+      if (level.bitmap && !error_) return nullptr;
+  }
+  TRef<TCachedBitmap> bitmap;
+  try {
+    bitmap = errorMaker(errorLines_);
+  } catch (const std::exception&) {
+    bitmap = nullptr;
+  }
+  if (!bitmap) return nullptr;
+  {
+    std::lock_guard lock(levelsLock_);
+    fixed_ = true;
+    error_ = true;
+    full_ = {bitmap->Width(), bitmap->Height()};
+  }
+  bitmap->SetLoadCallBack(LoadCallBack);
+  return View(0, std::move(bitmap));
+}
+
 TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_view name,
-                                     const TImageDecoder& decoder, const TWantedSizeFunc& wanted) {
+                                     const TImageDecoder& decoder, const TErrorPictureMaker& errorMaker,
+                                     const TWantedSizeFunc& wanted) {
   TPictureSize full;
   bool fixed;
   TRef<TCachedBitmap> finer; // the nearest finer level held, to halve from
@@ -189,7 +216,7 @@ TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_vie
 
   // Levels held serve even after a later decode failed; the failure itself is not tried again while the
   // handle lives (threads that waited for it get nothing at once).
-  if (failed_) return nullptr;
+  if (failed_) return ErrorView(errorMaker);
   TFileSource& source = accessor.Source();
   bool opened = true;
   TRef<TCachedBitmap> bitmap;
@@ -248,7 +275,7 @@ TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_vie
   if (!bitmap) {
     errorLines_ = ErrorPictureLines(TMediaKind::Image, opened, name);
     failed_ = true;
-    return nullptr;
+    return ErrorView(errorMaker);
   }
   bitmap->SetLoadCallBack(LoadCallBack);
   return View(level, std::move(bitmap));
@@ -265,6 +292,7 @@ TKivImage::TKivImage(TImageHandle& handle, int level, TRef<TCachedBitmap> bitmap
   bitmap_ = entry.bitmap;
   ++entry.views;
   full_ = handle_->full_;
+  error_ = handle_->error_;
 }
 
 TKivImage::~TKivImage() {
@@ -282,6 +310,11 @@ void SetImageDecoder(TImageDecoder decoder) {
   gCache->decoder = std::move(decoder);
 }
 
+void SetErrorPictureMaker(TErrorPictureMaker maker) {
+  std::lock_guard lock(gCache->lock);
+  gCache->errorMaker = std::move(maker);
+}
+
 std::vector<std::u16string> ErrorPictureLines(TMediaKind kind, bool opened, std::u16string_view name) {
   const bool video = kind == TMediaKind::Video;
   std::u16string message = opened ? (video ? u"Video load error:" : u"Image load error:")
@@ -296,6 +329,7 @@ TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view n
   TFileSource& source = accessor.Source();
   TImageHandle* handle = nullptr;
   TImageDecoder decoder;
+  TErrorPictureMaker errorMaker;
   {
     std::lock_guard lock(gCache->lock);
     if (std::vector<TImageHandle*>* list = gCache->handles.Find(name))
@@ -309,12 +343,13 @@ TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view n
       ++gCache->live;
     }
     decoder = gCache->decoder;
+    errorMaker = gCache->errorMaker;
   }
 
   TOwned<TKivImage> image;
   {
     std::lock_guard lock(handle->loadLock_);
-    image = handle->Load(accessor, name, decoder, wanted);
+    image = handle->Load(accessor, name, decoder, errorMaker, wanted);
   }
   ReleaseHandle(handle);
   return image;

@@ -59,6 +59,10 @@ struct TDecodedImage {
 // Decodes one stream; no bitmap when it cannot. The result is turned afterwards as orientation says.
 using TImageDecoder = std::function<TDecodedImage(TStream& stream, const TImageDecodeRequest& request)>;
 
+// Makes the picture shown instead of a picture that could not be had, from its lines (ErrorPictureLines);
+// none when it cannot.
+using TErrorPictureMaker = std::function<TRef<TCachedBitmap>(const std::vector<std::u16string>& lines)>;
+
 class TKivImage;
 
 // One cached file of one source, with the levels of it that images use. Lives while images use it; the
@@ -85,7 +89,10 @@ private:
     int views = 0;
   };
   TOwned<TKivImage> Load(TFileAccessor& accessor, std::u16string_view name, const TImageDecoder& decoder,
-                         const TWantedSizeFunc& wanted);
+                         const TErrorPictureMaker& errorMaker, const TWantedSizeFunc& wanted);
+  // The error picture as this handle's one picture for every size; none when no maker is installed or
+  // when a level of the real picture is held (those keep serving). Called under loadLock_.
+  TOwned<TKivImage> ErrorView(const TErrorPictureMaker& errorMaker);
   // A view of a level, the bitmap stored there when the level holds none.
   TOwned<TKivImage> View(int level, TRef<TCachedBitmap> bitmap);
 
@@ -96,6 +103,7 @@ private:
   std::vector<TLevel> levels_; // by level
   TPictureSize full_;          // written under both locks
   bool fixed_ = false;         // a provided picture: one picture for every size; written under both locks
+  bool error_ = false;         // the fixed picture is the error picture; written under both locks
   bool failed_ = false;        // under loadLock_: no picture could be had
   std::vector<std::u16string> errorLines_;
 };
@@ -114,23 +122,30 @@ public:
   TPictureSize FullSize() const noexcept { return full_; }
   // Another view on the same level.
   TOwned<TKivImage> Clone() const { return MakeOwned<TKivImage>(*handle_, level_, bitmap_); }
+  // The picture stands for a file that could not be opened or decoded.
+  bool IsErrorPicture() const noexcept { return error_; }
 
 private:
   TImageHandle* handle_; // counted; released under the cache lock
   int level_;
   TRef<TCachedBitmap> bitmap_;
   TPictureSize full_;
+  bool error_ = false;
 };
 
 // The process-wide decoder; none until the imaging subsystem installs one.
 void SetImageDecoder(TImageDecoder decoder);
+// The process-wide error picture maker; without one a picture that cannot be had comes as none.
+void SetErrorPictureMaker(TErrorPictureMaker maker);
 
 enum class TMediaKind { Image, Video };
 // message, file name, "Path:", folder: the lines of the picture shown instead of a missing one.
 std::vector<std::u16string> ErrorPictureLines(TMediaKind kind, bool opened, std::u16string_view name);
 
 // The shared picture of a show file: asks the source's image providers, else opens and decodes the file.
-// nullptr when neither gives a picture (the handle keeps the error text until it goes). Decoded files come
+// When neither gives a picture: the error picture (IsErrorPicture), made once and kept by the handle like
+// any picture, so later lookups neither reopen the file nor draw the text again; nullptr without an error
+// picture maker (the handle keeps the error text until it goes). Decoded files come
 // at the level PictureLevelFor gives for the wanted size (asked once the full size is known), each level
 // decoded once per file and source and shared; provided pictures come as they are.
 TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name,

@@ -1,5 +1,7 @@
 #include "CacheImageDecoder.h"
 
+#include "TextRasterizer.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -42,8 +44,16 @@ TDecodedImage DecodeCachedImage(TStream& stream, const TImageDecodeRequest& requ
   return decoded;
 }
 
+TRef<TCachedBitmap> MakeErrorBitmap(const std::vector<std::u16string>& lines) {
+  TOwned<TImage> image = MakeErrorPicture(lines);
+  if (!image) return nullptr;
+  TRef<TBitmap> bitmap = image->GetMipLevel(0, TBitmapFormat::Pf32bit);
+  return bitmap ? ToCachedBitmap(*bitmap) : nullptr;
+}
+
 void InstallImageDecoder() {
   SetImageDecoder(&DecodeCachedImage);
+  SetErrorPictureMaker(&MakeErrorBitmap);
 }
 
 } // namespace kiv

@@ -15,7 +15,11 @@ TRef<TCachedBitmap> ToCachedBitmap(const TBitmap& bitmap);
 // scaling down to 1/8, other formats only at full size.
 TDecodedImage DecodeCachedImage(TStream& stream, const TImageDecodeRequest& request);
 
-// Installs DecodeCachedImage as the process-wide decoder of the image cache.
+// The error picture of the cache as 32-bit pixels (MakeErrorPicture); none when no font can be opened.
+TRef<TCachedBitmap> MakeErrorBitmap(const std::vector<std::u16string>& lines);
+
+// Installs DecodeCachedImage and MakeErrorBitmap as the image cache's process-wide decoder and error
+// picture maker.
 void InstallImageDecoder();
 
 } // namespace kiv

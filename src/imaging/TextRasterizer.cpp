@@ -183,20 +183,22 @@ TOwned<TImage> MakeErrorPicture(const std::vector<std::u16string>& lines, double
   TTextProducer producer;
   producer.SetText(text.get(), false);
   producer.SetLineSpacing(20);
-  TOwned<TImage> image = producer.Produce(0xFFFFFF, 0xFFFFFF, false, false, pixelsPerLine / height);
+  // Colour references: yellow text whose edges blend towards blue.
+  constexpr uint32_t kYellowRef = 0x00FFFF, kBlueRef = 0xFF0000;
+  TOwned<TImage> image = producer.Produce(kYellowRef, kBlueRef, false, false, pixelsPerLine / height);
   if (!image) return nullptr;
-  // Put the text on an opaque box so that it reads on any slide.
+  // Put the text on an opaque blue box so that it reads on any slide.
   TRef<TBitmap> glyphs = image->GetMipLevel(0, TBitmapFormat::Pf32bit);
   const int margin = static_cast<int>(pixelsPerLine / 2);
   const int64_t w = int64_t{glyphs->Width()} + 2 * margin, h = int64_t{glyphs->Height()} + 2 * margin;
   if (!PictureSizeAllowed(w, h)) return nullptr;
   auto box = TRef<TBitmap>::Make(static_cast<int>(w), static_cast<int>(h), TBitmapFormat::Pf32bit);
-  box->Fill32(0xFF404040);
+  box->Fill32(0xFF0000FF);
   for (int y = 0; y < glyphs->Height(); ++y)
     for (int x = 0; x < glyphs->Width(); ++x) {
       const uint32_t a = glyphs->Pixel32(x, y) >> 24;
-      const uint32_t v = (0x40 * (255 - a) + 0xFF * a + 127) / 255;
-      box->SetPixel32(x + margin, y + margin, 0xFF000000u | v << 16 | v << 8 | v);
+      const uint32_t yellow = (0xFF * a + 127) / 255, blue = (0xFF * (255 - a) + 127) / 255;
+      box->SetPixel32(x + margin, y + margin, 0xFF000000u | yellow << 16 | yellow << 8 | blue);
     }
   return MakeOwned<TImage>(TRef<TBitmapStore>::Adopt(new TWrapperBitmapStore(std::move(box))));
 }

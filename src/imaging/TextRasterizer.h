@@ -47,8 +47,8 @@ void FillPath(const std::vector<TGlyphPoint>& points, std::vector<uint8_t>& cove
 
 namespace kiv {
 
-// The picture shown instead of a picture that could not be had: its lines (ErrorPictureLines) in white
-// on a dark grey box, from the installed fonts. nullptr when no font can be opened.
+// The picture shown instead of a picture that could not be had: its lines (ErrorPictureLines) in yellow
+// on an opaque blue box, from the installed fonts. nullptr when no font can be opened.
 TOwned<TImage> MakeErrorPicture(const std::vector<std::u16string>& lines, double pixelsPerLine = 20);
 
 } // namespace kiv

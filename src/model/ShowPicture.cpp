@@ -58,13 +58,6 @@ TRef<TKivPicture> MakeKivPicture(const TDevBitmap& pixels) {
       TRef<TCachedBitmap>::Make(pixels.Width(), pixels.Height(), std::move(words)));
 }
 
-TRef<TCachedBitmap> MakeErrorBitmap(const std::vector<std::u16string>& lines) {
-  TOwned<TImage> image = MakeErrorPicture(lines);
-  if (!image) return nullptr;
-  TRef<TBitmap> bitmap = image->GetMipLevel(0, TBitmapFormat::Pf32bit);
-  return bitmap ? ToCachedBitmap(*bitmap) : nullptr;
-}
-
 TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name,
                                  const TWantedSizeFunc& wanted) {
   const bool generated = IsGeneratedPictureName(name);
@@ -76,9 +69,10 @@ TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name,
   }
   if (!accessor) return ErrorPicture(nullptr, name);
   // Generated pictures are made to measure: they are never asked for at a level.
+  // A generated picture that cannot be made is simply absent; a show file gets the error picture, which
+  // the cache keeps like any picture.
   if (TOwned<TKivImage> image = LoadSharedImage(*accessor, name, generated ? TWantedSizeFunc{} : wanted))
-    return TRef<TKivPicture>::Make(std::move(image));
-  // A generated picture that cannot be made is simply absent; a show file gets the error picture.
+    return generated && image->IsErrorPicture() ? nullptr : TRef<TKivPicture>::Make(std::move(image));
   return generated ? nullptr : ErrorPicture(accessor, name);
 }
 

@@ -54,7 +54,4 @@ TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name);
 TRef<TKivPicture> LoadKivPicture(TKivSlideHost& host, std::u16string_view name,
                                  const TWantedSizeFunc& wanted);
 
-// The picture shown instead of one that could not be had, from its lines; nullptr when no font can draw it.
-TRef<TCachedBitmap> MakeErrorBitmap(const std::vector<std::u16string>& lines);
-
 } // namespace kiv

@@ -54,6 +54,7 @@ protected:
   void TearDown() override {
     locator_.reset();
     SetImageDecoder(nullptr);
+    SetErrorPictureMaker(nullptr);
     EXPECT_EQ(LiveImageHandles(), 0u);
   }
 
@@ -136,6 +137,43 @@ TEST_F(ImageCache, ProvidersComeFirstAndLeaveWithTheirHandle) {
   provided.reset();
   handle.reset();
   EXPECT_FALSE(LoadSharedImage(locator_->Accessor(), u"virtual.png"));
+}
+
+TEST_F(ImageCache, AnErrorPictureIsMadeOnceAndKeptLikeAnyPicture) {
+  std::vector<std::vector<std::u16string>> asked;
+  SetErrorPictureMaker([&asked](const std::vector<std::u16string>& lines) {
+    asked.push_back(lines);
+    return TRef<TCachedBitmap>::Make(5, 4, std::vector<uint32_t>(20, 0xFF0000FFu));
+  });
+  TFileAccessor& accessor = locator_->Accessor();
+  TOwned<TKivImage> missing = LoadSharedImage(accessor, u"gone.txt");
+  ASSERT_TRUE(missing);
+  EXPECT_TRUE(missing->IsErrorPicture());
+  EXPECT_EQ(missing->FullSize().width, 5);
+  // Any size, any spelling: the same picture, not made again.
+  TOwned<TKivImage> again = LoadSharedImage(accessor, u"GONE.TXT", TPictureSize{2, 2});
+  ASSERT_TRUE(again);
+  EXPECT_EQ(&again->Bitmap(), &missing->Bitmap());
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0][0], u"Image not found:");
+
+  TOwned<TKivImage> bad = LoadSharedImage(accessor, u"bad.txt");
+  ASSERT_TRUE(bad);
+  EXPECT_TRUE(bad->IsErrorPicture());
+  TOwned<TKivImage> badAgain = LoadSharedImage(accessor, u"bad.txt");
+  EXPECT_EQ(gDecodes, 1); // the file is not decoded again
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[1][0], u"Image load error:");
+
+  TOwned<TKivImage> plain = LoadSharedImage(accessor, u"plain.txt");
+  ASSERT_TRUE(plain);
+  EXPECT_FALSE(plain->IsErrorPicture());
+
+  // Without a maker a picture that cannot be had is none.
+  missing.reset();
+  again.reset();
+  SetErrorPictureMaker(nullptr);
+  EXPECT_FALSE(LoadSharedImage(accessor, u"gone.txt"));
 }
 
 TEST(PictureLevels, LastHalvingStillLargerThanTheWantedSize) {

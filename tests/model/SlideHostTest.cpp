@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -573,6 +575,12 @@ TEST(KivPicture, FromFileMissingFileAndGeneratedName) {
   EXPECT_EQ(missing->Width(), expected->Width());
   EXPECT_EQ(missing->Height(), expected->Height());
   EXPECT_EQ(missing->Source()->Pixels(), expected->Pixels());
+  // Yellow text on blue.
+  const std::vector<uint32_t>& pixels = expected->Pixels();
+  EXPECT_EQ(pixels.front(), 0xFF0000FFu);
+  EXPECT_NE(std::find(pixels.begin(), pixels.end(), 0xFFFFFF00u), pixels.end());
+  // Kept by the cache like any picture: a second lookup gets the same one.
+  EXPECT_EQ(LoadKivPicture(*host, u"gone.jpg")->Source().get(), missing->Source().get());
 
   // A file that is there but cannot be decoded says so.
   show.Write("broken.jpg", "not a picture");
