@@ -59,6 +59,7 @@ public:
   // First match wins.
   const TGlyphData* Find(uint16_t index) const noexcept;
   std::vector<TGlyphData>& Glyphs() noexcept { return glyphs_; }
+  const std::vector<TGlyphData>& Glyphs() const noexcept { return glyphs_; }
 
 private:
   std::u16string fontName_;

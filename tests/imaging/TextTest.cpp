@@ -2,6 +2,7 @@
 // pinned installed font against stored pictures (KIV_UPDATE_GOLDENS=1 rewrites them).
 
 #include "ImagingTestSupport.h"
+#include "StoredTextWriter.h"
 #include "FontOutlines.h"
 #include "StoredGlyphs.h"
 #include "ImageFileIO.h"
@@ -289,6 +290,61 @@ TEST_F(InstalledFontTest, MetricsComeFromTheFontTables) {
 
 namespace kiv {
 namespace {
+
+// A text written as stored glyphs and layout draws exactly as the same text laid out live from the font.
+TEST(StoredText, WrittenGlyphsAndLayoutDrawAsTheLiveLayout) {
+  const std::string font = test::MediaDir() + "/fonts/go/Go-Regular.ttf";
+  const std::vector<std::u16string> lines = {u"Stored glyphs", u"g\u00e9o!"};
+  std::string error;
+  std::optional<TStoredText> first = MakeStoredText(font, u"", {u"zz"}, error);
+  ASSERT_TRUE(first) << error;
+  EXPECT_EQ(first->fontName, u"Go");
+  TMemoryStream firstCache(first->glyphCache);
+  SetFontCacheKey(u"first");
+  ASSERT_TRUE(LoadGlyphCache(firstCache));
+  // A second text in the font keeps the first one's glyphs in the cache it writes.
+  std::optional<TStoredText> stored =
+      MakeStoredText(font, u"Go", lines, error, FindGlyphCache(u"Go")->Glyphs());
+  ASSERT_TRUE(stored) << error;
+
+  SetFontCacheKey(u"stored-text");
+  TMemoryStream cache(stored->glyphCache);
+  ASSERT_TRUE(LoadGlyphCache(cache));
+  TMemoryStream layout(stored->layout);
+  std::vector<std::u16string> fontsNeeded;
+  TOwned<TCachedVectorText> cached =
+      LoadCachedVectorText(layout, [&](const std::u16string& name) { fontsNeeded.push_back(name); });
+  ASSERT_TRUE(cached);
+  EXPECT_EQ(fontsNeeded.size(), 17u); // one per glyph
+  EXPECT_EQ(fontsNeeded.front(), u"Go");
+  SetFontFile(u"Go live", font);
+  TOwned<TSimpleVectorText> live = MakeVectorText(u"Go live", lines);
+  ASSERT_TRUE(live);
+
+  auto draw = [](TVectorText& text) {
+    TTextProducer producer;
+    producer.SetText(&text, false);
+    producer.SetAlignment(TTextAlign::Center);
+    TOwned<TImage> image = producer.Produce(0xFFFFFF, 0xFFFFFF, false, false, 30.0 / 2048);
+    return image ? image->GetMipLevel(0, TBitmapFormat::Pf32bit) : nullptr;
+  };
+  TRef<TBitmap> fromStored = draw(*cached), fromLive = draw(*live);
+  ASSERT_TRUE(fromStored && fromLive);
+  ASSERT_EQ(fromStored->Width(), fromLive->Width());
+  ASSERT_EQ(fromStored->Height(), fromLive->Height());
+  int inked = 0;
+  for (int y = 0; y < fromLive->Height(); ++y)
+    for (int x = 0; x < fromLive->Width(); ++x) {
+      ASSERT_EQ(fromStored->Pixel32(x, y), fromLive->Pixel32(x, y)) << x << "," << y;
+      inked += (fromLive->Pixel32(x, y) >> 24) > 128;
+    }
+  EXPECT_GT(inked, 100);
+  // The other text's glyph is still in the cache; a file that is no font is refused.
+  EXPECT_TRUE(FindGlyphCache(u"Go")->Find(FindGlyphCache(u"Go")->Glyphs().front().index));
+  EXPECT_FALSE(MakeStoredText(test::MediaDir() + "/SOURCES.md", u"", lines, error));
+  EXPECT_NE(error.find("not a scalable font"), std::string::npos);
+  SetFontCacheKey(u"");
+}
 
 TEST(ErrorPicture, ShowsItsLinesOnAnOpaqueBox) {
   SetFontFile(u"Arial", test::MediaDir() + "/fonts/liberation2/LiberationSans-Regular.ttf");

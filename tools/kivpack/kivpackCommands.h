@@ -29,5 +29,7 @@ extern const int kShowCommandCount;
 extern const TCommand kMediaCommand;
 // Pictures decoded by the player's own loaders (kivpackThumb.cpp).
 extern const TCommand kThumbCommand;
+// Stored glyphs and layouts of texts (kivpackGlyphs.cpp).
+extern const TCommand kGlyphsCommand;
 
 } // namespace kivpack

@@ -16,6 +16,7 @@ std::vector<const TCommand*> AllCommands() {
   for (int i = 0; i < kShowCommandCount; ++i) all.push_back(&kShowCommands[i]);
   all.push_back(&kMediaCommand);
   all.push_back(&kThumbCommand);
+  all.push_back(&kGlyphsCommand);
   all.push_back(&kIniCommand);
   return all;
 }
