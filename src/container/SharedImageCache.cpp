@@ -267,6 +267,7 @@ TOwned<TKivImage> TImageHandle::Load(TFileAccessor& accessor, std::u16string_vie
         bitmap = Halved(OrientBitmap(decoded.bitmap, request.orientation), level - made);
         std::lock_guard lock(levelsLock_);
         full_ = shownFull;
+        animation_ = {std::max(decoded.frameCount, 1), std::move(decoded.frameDelays)};
       }
     }
   } catch (const std::exception&) {
@@ -293,6 +294,7 @@ TKivImage::TKivImage(TImageHandle& handle, int level, TRef<TCachedBitmap> bitmap
   ++entry.views;
   full_ = handle_->full_;
   error_ = handle_->error_;
+  animation_ = handle_->animation_;
 }
 
 TKivImage::~TKivImage() {

@@ -55,6 +55,16 @@ struct TDecodedImage {
   int level = 0;
   int storedWidth = 0; // 0: the bitmap's own size (level 0)
   int storedHeight = 0;
+  // An animated picture comes as a strip of frameCount frames side by side; its frame delays joined by
+  // "," (hundredths of a second, as stored).
+  int frameCount = 1;
+  std::string frameDelays;
+};
+
+// The animation a picture file carries itself (an animated GIF's strip).
+struct TPictureAnimation {
+  int frameCount = 1;
+  std::string frameDelays;
 };
 // Decodes one stream; no bitmap when it cannot. The result is turned afterwards as orientation says.
 using TImageDecoder = std::function<TDecodedImage(TStream& stream, const TImageDecodeRequest& request)>;
@@ -104,6 +114,7 @@ private:
   TPictureSize full_;          // written under both locks
   bool fixed_ = false;         // a provided picture: one picture for every size; written under both locks
   bool error_ = false;         // the fixed picture is the error picture; written under both locks
+  TPictureAnimation animation_; // written under both locks with full_
   bool failed_ = false;        // under loadLock_: no picture could be had
   std::vector<std::u16string> errorLines_;
 };
@@ -124,6 +135,8 @@ public:
   TOwned<TKivImage> Clone() const { return MakeOwned<TKivImage>(*handle_, level_, bitmap_); }
   // The picture stands for a file that could not be opened or decoded.
   bool IsErrorPicture() const noexcept { return error_; }
+  // The strip of frames the file itself describes; one frame for a still picture.
+  const TPictureAnimation& Animation() const noexcept { return animation_; }
 
 private:
   TImageHandle* handle_; // counted; released under the cache lock
@@ -131,6 +144,7 @@ private:
   TRef<TCachedBitmap> bitmap_;
   TPictureSize full_;
   bool error_ = false;
+  TPictureAnimation animation_;
 };
 
 // The process-wide decoder; none until the imaging subsystem installs one.

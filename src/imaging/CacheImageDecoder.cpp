@@ -41,6 +41,9 @@ TDecodedImage DecodeCachedImage(TStream& stream, const TImageDecodeRequest& requ
   decoded.level = made;
   decoded.storedWidth = image->Width();
   decoded.storedHeight = image->Height();
+  const TImageAnimation& animation = image->Params();
+  decoded.frameCount = animation.frameCount;
+  decoded.frameDelays = animation.animationTimes;
   return decoded;
 }
 

@@ -176,6 +176,25 @@ TEST_F(ImageCache, AnErrorPictureIsMadeOnceAndKeptLikeAnyPicture) {
   EXPECT_FALSE(LoadSharedImage(accessor, u"gone.txt"));
 }
 
+TEST_F(ImageCache, TheFilesOwnAnimationComesWithEveryLevel) {
+  SetImageDecoder([](TStream& stream, const TImageDecodeRequest& request) {
+    TDecodedImage decoded(DecodeSizeText(stream, request));
+    if (request.name == u"big.txt") decoded.frameCount = 4, decoded.frameDelays = "10,20,30,40";
+    return decoded;
+  });
+  TOwned<TKivImage> full = LoadSharedImage(locator_->Accessor(), u"big.txt");
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->Animation().frameCount, 4);
+  EXPECT_EQ(full->Animation().frameDelays, "10,20,30,40");
+  TOwned<TKivImage> small = LoadSharedImage(locator_->Accessor(), u"big.txt", TPictureSize{10, 8});
+  ASSERT_TRUE(small);
+  EXPECT_GT(small->Level(), 0);
+  EXPECT_EQ(small->Animation().frameDelays, "10,20,30,40");
+  TOwned<TKivImage> still = LoadSharedImage(locator_->Accessor(), u"plain.txt");
+  EXPECT_EQ(still->Animation().frameCount, 1);
+  EXPECT_EQ(still->Animation().frameDelays, "");
+}
+
 TEST(PictureLevels, LastHalvingStillLargerThanTheWantedSize) {
   const struct {
     TPictureSize full, wanted;

@@ -1,6 +1,7 @@
 // Real pictures against reference decoders: djpeg for JPEG (every DCT scale), ffmpeg for PNG and BMP, the
 // GIF suite's expected frames. Damaged files must fail cleanly.
 
+#include "CacheImageDecoder.h"
 #include "ImagingTestSupport.h"
 #include "GifLoader.h"
 #include "ImageLevels.h"
@@ -246,6 +247,15 @@ TEST(RealGif, AnimatedFileGivesAStripAndItsTimings) {
   EXPECT_EQ(image->Params().animationTimes, "50,50,50,50");
   EXPECT_EQ(image->Width(), 8);
   EXPECT_EQ(image->Height(), 2);
+
+  // The cache's decoder hands the timing on with the strip.
+  TFileStream stream(dir + "dispose-keep.gif", TFileMode::OpenRead);
+  TImageDecodeRequest request;
+  request.name = u"dispose-keep.gif";
+  const TDecodedImage decoded = DecodeCachedImage(stream, request);
+  ASSERT_TRUE(decoded.bitmap);
+  EXPECT_EQ(decoded.frameCount, 4);
+  EXPECT_EQ(decoded.frameDelays, "50,50,50,50");
 
   SetGifAnimation(false);
   TOwned<TImage> still = LoadImageFile(dir + "dispose-keep.gif");
