@@ -244,7 +244,7 @@ void TImageTexture::FillLevel0(std::span<TDevBitmap* const> levels) {
 
 T3DDrawer::T3DDrawer(TOwned<T3DScreen> screen) : screen_(std::move(screen)) {
   RY_ASSERT(screen_);
-  textures_ = MakeOwned<TTextureManager6>(screen_.get());
+  textures_ = TRef<TTextureManager6>::Make(screen_.get());
   antialiaser_ = MakeOwned<TBoxAntialiaser>(screen_.get());
 }
 
@@ -260,11 +260,9 @@ T3DDrawer::~T3DDrawer() {
   fullPool_.Clear();
   halfPool_.Clear();
   antialiaser_.reset();
-  // Multi-textures still attached to images would outlive their manager.
-  if (textures_ && textures_->liveMultiTextures == 0)
-    textures_.reset();
-  else
-    (void)textures_.release();
+  // Multi-textures still attached to pictures keep the manager, without the screen.
+  textures_->DetachScreen();
+  textures_.reset();
   screen_.reset();
 }
 
@@ -381,7 +379,7 @@ TMultiTexture6* T3DDrawer::ImageTexture(TDrawImage& image, const TImageParams& p
   if (TMultiTexture6* found = store->Find(key)) return found;
   const TDevBitmap& bitmap = image.Bitmap();
   if (bitmap.Width() <= 0 || bitmap.Height() <= 0) return nullptr;
-  auto texture = MakeOwned<TMultiTexture6>(textures_.get());
+  auto texture = MakeOwned<TMultiTexture6>(textures_);
   texture->SetBitmap(bitmap, params.premultiplied, std::max(params.columns, 1), std::max(params.rows, 1),
                      {0, 0, bitmap.Width(), bitmap.Height()});
   return store->Add(key, std::move(texture));

@@ -219,7 +219,7 @@ private:
 
   TOwned<T3DScreen> screen_;
   TRenderTargetManager fullPool_, halfPool_;
-  TOwned<TTextureManager6> textures_;
+  TRef<TTextureManager6> textures_; // shared with the multi-textures cut through it
   TOwned<TBoxAntialiaser> antialiaser_;
   std::vector<TRef<T3DYUV>> videos_; // one reference each; users may share more
   std::map<std::string, TOwned<TShader>> shaders_;
