@@ -6,7 +6,6 @@
 #include "RenderTargetPool.h"
 #include "TiledTextures.h"
 #include "DrawTree.h"
-#include "TransitionOptions.h"
 #include "YuvFrame.h"
 
 #include <condition_variable>
@@ -105,32 +104,6 @@ public:
   TImageTexture(T3DScreen* screen, const TDrawImage& owner);
   void FillLevel0(std::span<TDevBitmap* const> levels) override;
   const TDrawImage* image; // the picture whose attachment list holds the texture
-};
-
-// A transition between two items, implemented by the transitions library.
-class TTransitionFilter : public TObj {
-public:
-  virtual double Length() const = 0;
-  // The progress, clamped by the filter to 0 .. Length.
-  virtual void SetPosition(double position) = 0;
-  virtual double Position() const = 0;
-  virtual TFilterKind Kind() const { return TFilterKind::Plain; }
-  virtual bool Reverse() const { return false; }
-  // Shift of the first item of a push.
-  virtual TFloatPoint PushOffset() const { return {}; }
-  // Draws the item as the filter shows it at the current position.
-  virtual void DrawThrough(T3DDrawer& drawer, TDrawItem& item) = 0;
-};
-
-// The parameters of a transition between two slides as the drawer reads them.
-class TTransitionParams : public TFilterParams {
-public:
-  int32_t effectClass = 0;
-  int32_t effectKind = 0;
-  double duration = 0;
-  double progress = 0;              // time since the transition began, in the unit of the duration
-  TEffectParams effectParams;       // the options the transition reads
-  TOwned<TTransitionFilter> filter; // created by the drawer on first use
 };
 
 // Creates the filter of a transition; none when the class and kind are unknown.
