@@ -106,6 +106,10 @@ public:
   const TDrawImage* image; // the picture whose attachment list holds the texture
 };
 
+// Where an object drawn at `at` with this pivot and these axes lies, the drawer's offset added.
+TQuadPlacement DrawPlacement(const T3DPoint& at, TFloatPoint pivot, const T3DPoint& xAxis,
+                             const T3DPoint& yAxis, TFloatPoint offset);
+
 // Creates the filter of a transition; none when the class and kind are unknown.
 using TTransitionFactory = std::function<TOwned<TTransitionFilter>(
     const TRect& frameArea, const TTransitionParams& params, TDrawItem& first)>;
