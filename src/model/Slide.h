@@ -5,7 +5,7 @@
 
 #include "KeyPoints.h"
 #include "CachedBitmap.h"
-#include "DrawItemBase.h"
+#include "DrawTree.h"
 #include "IniDocument.h"
 #include "TransitionRecord.h"
 #include "ShowPicture.h"

@@ -3,9 +3,11 @@
 // DrawItem wraps a whole frame (frame lock, begin, draw, end, present, FrameDone) at depth zero and an item
 // with the owner's notifications below it. The parameter records of the drawing operations and the pure
 // rules the drawer follows (corner colours, opacity bytes, blur passes, fixed-size placement, transition
-// order) live here too, so that they can be checked without a device.
+// order) live here too, so that they can be checked without a device, and so do the transition parameters
+// that slides hand the drawer.
 
 #include "Screen.h"
+#include "TransitionOptions.h"
 
 #include <array>
 #include <cstdint>
@@ -17,6 +19,7 @@
 namespace kiv {
 
 class TDeviceDrawer;
+class T3DDrawer;
 
 class TDrawItem : public TObj {
 public:
@@ -212,5 +215,31 @@ struct TTransitionStep {
   bool throughFilter = false; // else drawn plainly (shifted by the push offset for a push)
 };
 std::vector<TTransitionStep> TransitionDrawOrder(TFilterKind kind, bool reverse, double normalizedPosition);
+
+// A transition between two items, implemented by the transitions library.
+class TTransitionFilter : public TObj {
+public:
+  virtual double Length() const = 0;
+  // The progress, clamped by the filter to 0 .. Length.
+  virtual void SetPosition(double position) = 0;
+  virtual double Position() const = 0;
+  virtual TFilterKind Kind() const { return TFilterKind::Plain; }
+  virtual bool Reverse() const { return false; }
+  // Shift of the first item of a push.
+  virtual TFloatPoint PushOffset() const { return {}; }
+  // Draws the item as the filter shows it at the current position.
+  virtual void DrawThrough(T3DDrawer& drawer, TDrawItem& item) = 0;
+};
+
+// The parameters of a transition between two slides as the drawer reads them.
+class TTransitionParams : public TFilterParams {
+public:
+  int32_t effectClass = 0;
+  int32_t effectKind = 0;
+  double duration = 0;
+  double progress = 0;              // time since the transition began, in the unit of the duration
+  TEffectParams effectParams;       // the options the transition reads
+  TOwned<TTransitionFilter> filter; // created by the drawer on first use
+};
 
 } // namespace kiv

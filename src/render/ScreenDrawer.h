@@ -6,7 +6,6 @@
 #include "RenderTargetPool.h"
 #include "TiledTextures.h"
 #include "DrawTree.h"
-#include "TransitionOptions.h"
 #include "YuvFrame.h"
 
 #include <condition_variable>
@@ -107,31 +106,9 @@ public:
   const TDrawImage* image; // the picture whose attachment list holds the texture
 };
 
-// A transition between two items, implemented by the transitions library.
-class TTransitionFilter : public TObj {
-public:
-  virtual double Length() const = 0;
-  // The progress, clamped by the filter to 0 .. Length.
-  virtual void SetPosition(double position) = 0;
-  virtual double Position() const = 0;
-  virtual TFilterKind Kind() const { return TFilterKind::Plain; }
-  virtual bool Reverse() const { return false; }
-  // Shift of the first item of a push.
-  virtual TFloatPoint PushOffset() const { return {}; }
-  // Draws the item as the filter shows it at the current position.
-  virtual void DrawThrough(T3DDrawer& drawer, TDrawItem& item) = 0;
-};
-
-// The parameters of a transition between two slides as the drawer reads them.
-class TTransitionParams : public TFilterParams {
-public:
-  int32_t effectClass = 0;
-  int32_t effectKind = 0;
-  double duration = 0;
-  double progress = 0;              // time since the transition began, in the unit of the duration
-  TEffectParams effectParams;       // the options the transition reads
-  TOwned<TTransitionFilter> filter; // created by the drawer on first use
-};
+// Where an object drawn at `at` with this pivot and these axes lies, the drawer's offset added.
+TQuadPlacement DrawPlacement(const T3DPoint& at, TFloatPoint pivot, const T3DPoint& xAxis,
+                             const T3DPoint& yAxis, TFloatPoint offset);
 
 // Creates the filter of a transition; none when the class and kind are unknown.
 using TTransitionFactory = std::function<TOwned<TTransitionFilter>(
@@ -219,7 +196,7 @@ private:
 
   TOwned<T3DScreen> screen_;
   TRenderTargetManager fullPool_, halfPool_;
-  TOwned<TTextureManager6> textures_;
+  TRef<TTextureManager6> textures_; // shared with the multi-textures cut through it
   TOwned<TBoxAntialiaser> antialiaser_;
   std::vector<TRef<T3DYUV>> videos_; // one reference each; users may share more
   std::map<std::string, TOwned<TShader>> shaders_;

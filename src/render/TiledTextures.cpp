@@ -172,7 +172,7 @@ void TTextureTile::PreLoadTile() {
 
 // ---- pools ----
 
-TTextureManager6::TTextureManager6(T3DScreen* owner) : screen(owner) {
+TTextureManager6::TTextureManager6(T3DScreen* owner) : screen_(owner) {
   for (const TSize& shape : kTileShapes)
     pools.push_back(MakeOwned<TTileManager>(this, shape));
 }
@@ -180,10 +180,34 @@ TTextureManager6::TTextureManager6(T3DScreen* owner) : screen(owner) {
 TTextureManager6::~TTextureManager6() = default;
 
 void TTextureManager6::BeforeDestruction() {
-  RY_ASSERT_MSG(liveMultiTextures == 0, "Error: Multi Textures Count = " + std::to_string(liveMultiTextures));
+  const int32_t live = liveMultiTextures.load();
+  RY_ASSERT_MSG(live == 0, "Error: Multi Textures Count = " + std::to_string(live));
+  TRefObj::BeforeDestruction();
+}
+
+T3DScreen* TTextureManager6::Screen() const {
+  std::lock_guard lock(lock_);
+  return screen_;
+}
+
+void TTextureManager6::DetachScreen() {
+  std::vector<TOwned<TTextureTile>> pooled;
+  {
+    std::lock_guard lock(lock_);
+    screen_ = nullptr;
+    for (auto& pool : pools)
+      if (pool) {
+        for (auto& tile : pool->freeTiles)
+          pooled.push_back(std::move(tile));
+        pool->freeTiles.clear();
+      }
+  }
+  // Freed outside the lock: each one leaves the screen's resource list.
 }
 
 TOwned<TTextureTile> TTextureManager6::GetTile(int32_t w, int32_t h) {
+  std::lock_guard lock(lock_);
+  if (!screen_) return nullptr;
   std::array<bool, kTileShapes.size()> available{};
   for (size_t i = 0; i < pools.size(); ++i)
     available[i] = pools[i] != nullptr;
@@ -197,7 +221,7 @@ TOwned<TTextureTile> TTextureManager6::GetTile(int32_t w, int32_t h) {
       pool.freeTiles.pop_back();
     } else {
       try {
-        tile = MakeOwned<TTextureTile>(screen, &pool, pool.size);
+        tile = MakeOwned<TTextureTile>(screen_, &pool, pool.size);
       } catch (const std::bad_alloc&) {
         // This pool cannot give tiles: drop it and choose again among the rest.
         pools[static_cast<size_t>(index)].reset();
@@ -216,6 +240,8 @@ void TTextureManager6::ReturnTile(TOwned<TTextureTile> tile) {
   tile->source = nullptr;
   tile->dirty = true;
   tile->preloaded = false;
+  std::lock_guard lock(lock_);
+  if (!screen_) return; // the screen went: the tile goes
   for (auto& pool : pools)
     if (pool.get() == tile->pool) {
       pool->freeTiles.push_back(std::move(tile));
@@ -226,7 +252,8 @@ void TTextureManager6::ReturnTile(TOwned<TTextureTile> tile) {
 
 // ---- multi-textures ----
 
-TMultiTexture6::TMultiTexture6(TTextureManager6* owner) : manager(owner) {
+TMultiTexture6::TMultiTexture6(TRef<TTextureManager6> owner) : manager(std::move(owner)) {
+  RY_ASSERT(manager);
   ++manager->liveMultiTextures;
 }
 
@@ -257,8 +284,13 @@ void TMultiTexture6::SetBitmap(const TDevBitmap& bitmap, bool premultipliedBitma
 
 void TMultiTexture6::Cut() {
   if (!tiles.empty() || !cut_) return;
+  bool cutOff = false; // the screen went while cutting
   Cover(0, 0, cut_->Width(), cut_->Height(), [&](TPoint offset, int32_t w, int32_t h) {
     TOwned<TTextureTile> tile = manager->GetTile(w, h);
+    if (!tile) {
+      cutOff = true;
+      return TSize{std::min(w, kTileShapes[0].width), std::min(h, kTileShapes[0].height)};
+    }
     tile->owner = this;
     tile->offset = offset;
     tile->source = cut_.get();
@@ -267,6 +299,7 @@ void TMultiTexture6::Cut() {
     tiles.push_back(std::move(tile));
     return used;
   });
+  if (cutOff) ReleaseTiles();
 }
 
 void TMultiTexture6::Prepare() {
@@ -302,8 +335,8 @@ void TMultiTexture6::DrawWhole(const T3DPoint& placement, TFloatPoint pivot, con
 void TMultiTexture6::Draw(const T3DPoint& placement, TFloatPoint pivot, const TFloatRect& source,
                           const T3DPoint& xAxis, const T3DPoint& yAxis) {
   if (opacity == 0) return;
-  T3DScreen* screen = manager->screen;
-  if (!screen->IsReady()) return;
+  T3DScreen* screen = manager->Screen();
+  if (!screen || !screen->IsReady()) return;
   Prepare();
   TModulateScope modulate(*screen);
   const uint32_t rgb =

@@ -7,6 +7,8 @@
 #include "Screen.h"
 
 #include <array>
+#include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -122,28 +124,40 @@ public:
   TTileManager(TTextureManager6* manager, TSize tileSize) : textureManager(manager), size(tileSize) {}
   TTextureManager6* textureManager;
   TSize size;
-  std::vector<TOwned<TTextureTile>> freeTiles; // last returned last
+  std::vector<TOwned<TTextureTile>> freeTiles; // last returned last; guarded by the manager's lock
 };
 
-class TTextureManager6 final : public TObj {
+// Shared by the drawer and every multi-texture cut through it: a picture may keep its textures after the
+// drawer went, and the pools they return their tiles to go with the last of them.
+class TTextureManager6 final : public TRefObj {
 public:
   explicit TTextureManager6(T3DScreen* screen);
   ~TTextureManager6() override;
-  // A tile for a region of w x h; its used size set.
+  // A tile for a region of w x h, its used size set; none once the screen went.
   TOwned<TTextureTile> GetTile(int32_t w, int32_t h);
   void ReturnTile(TOwned<TTextureTile> tile);
+  // The drawer and its screen go: pooled tiles are freed while the screen still lives, and tiles returned
+  // later are freed rather than pooled.
+  void DetachScreen();
+  // Drawing with a multi-texture runs under the drawer lock, as does DetachScreen, so a screen read there
+  // stays alive while it draws.
+  T3DScreen* Screen() const;
 
-  T3DScreen* screen;
-  int32_t liveMultiTextures = 0;
-  std::vector<TOwned<TTileManager>> pools; // none where a pool was dropped
+  // Made and dropped on the loader thread and the drawing thread alike.
+  std::atomic<int32_t> liveMultiTextures{0};
+  std::vector<TOwned<TTileManager>> pools; // none where a pool was dropped; guarded by lock_
 
 protected:
   void BeforeDestruction() override;
+
+private:
+  mutable std::mutex lock_;
+  T3DScreen* screen_; // guarded by lock_; cleared by DetachScreen
 };
 
 class TMultiTexture6 final : public TObj {
 public:
-  explicit TMultiTexture6(TTextureManager6* manager);
+  explicit TMultiTexture6(TRef<TTextureManager6> manager);
   ~TMultiTexture6() override;
 
   // The bitmap must stay alive while the multi-texture uses it.
@@ -161,7 +175,7 @@ public:
   size_t TileCount() const { return tiles.size(); }
   void ReleaseTiles();
 
-  TTextureManager6* manager;
+  const TRef<TTextureManager6> manager; // kept while the multi-texture lives
   std::vector<TOwned<TTextureTile>> tiles;
   TRect sourceRect;
   bool premultiplied = false;

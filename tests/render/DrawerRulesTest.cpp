@@ -206,17 +206,17 @@ namespace {
 
 TEST(TileLayout, ManagerRefusesToGoWhileMultiTexturesLive) {
   auto screen = MakeOwned<T3DScreen>();
-  auto* manager = new TTextureManager6(screen.get());
+  auto manager = TRef<TTextureManager6>::Make(screen.get());
   auto texture = MakeOwned<TMultiTexture6>(manager);
   try {
-    TObj::Free(manager);
+    TObj::Free(manager.get());
     ADD_FAILURE() << "freed with a live multi-texture";
   } catch (const EAssertion& e) {
     EXPECT_NE(std::string(e.what()).find("Error: Multi Textures Count = 1"), std::string::npos) << e.what();
   }
   texture.reset();
-  EXPECT_EQ(manager->liveMultiTextures, 0);
-  TObj::Free(manager);
+  EXPECT_EQ(manager->liveMultiTextures.load(), 0);
+  EXPECT_EQ(manager->RefCount(), 1);
 }
 
 } // namespace

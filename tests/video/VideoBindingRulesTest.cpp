@@ -3,13 +3,10 @@
 
 #include "DecoderLibrary.h"
 #include "DecoderFrameSource.h"
-#include "Monitor.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <thread>
 
 using namespace kiv;
 
@@ -194,26 +191,6 @@ TEST_F(LibraryLoading, BuiltLibraryIsSharedByItsUsers) {
   if (!first) GTEST_SKIP() << "libkivffmpeg.so was not built (no FFmpeg development files)";
   auto second = TFFMpegDll::Acquire();
   EXPECT_EQ(first.get(), second.get());
-}
-
-TEST(Monitor, WaitGivesTheLockUpUntilAnotherThreadEnters) {
-  TRef<TMonitor> monitor = TRef<TMonitor>::Make();
-  std::atomic<bool> entered{false};
-  monitor->Enter();
-  monitor->Enter(); // re-entrant
-  std::thread other([&] {
-    monitor->Enter();
-    entered = true;
-    monitor->Leave();
-  });
-  EXPECT_TRUE(monitor->Wait());
-  other.join();
-  EXPECT_TRUE(entered);
-  // Back with both levels: two leaves and the lock is free for another thread.
-  monitor->Leave();
-  monitor->Leave();
-  std::thread third([&] { TMonitorLock lock(*monitor); });
-  third.join();
 }
 
 } // namespace
