@@ -228,7 +228,27 @@ const TCommonIniSection* FindSlideSection(const TIniStorage& project, std::u16st
 
 TKivObject::TKivObject(TKivObject* parent, std::u16string guid) : parent_(parent), guid_(std::move(guid)) {}
 
-TKivObject::~TKivObject() = default;
+TKivObject::~TKivObject() {
+  // Each object goes once it has no children left; the path down is kept here rather than on the stack.
+  std::vector<TKivObject*> path{this};
+  while (!path.empty()) {
+    TKivObject* node = path.back();
+    if (node->children_.empty()) {
+      path.pop_back();
+    } else if (!node->children_.back()->children_.empty()) {
+      path.push_back(node->children_.back().get());
+    } else {
+      node->children_.pop_back();
+    }
+  }
+}
+
+int TKivObject::Depth() const noexcept {
+  int depth = 0;
+  for (const TKivObject* ancestor = parent_; ancestor; ancestor = ancestor->parent_)
+    ++depth;
+  return depth;
+}
 
 TKivObject& TKivObject::AddChild(TOwned<TKivObject> child) {
   RY_ASSERT(child && child->parent_ == this);
@@ -442,6 +462,8 @@ void TKivObject::LoadChildren(const TIniIdentList& node, bool reload) {
     children_.clear();
     KeyPoints().Clear();
   }
+  const bool childrenAllowed = Depth() < kMaxDepth;
+  int dropped = 0;
   for (TIniObject* item = node.FirstObject(); item; item = node.NextObject(item)) {
     std::u16string type = LowerCase(item->ObjectTypeView());
     if (type == u"keypoint") {
@@ -451,6 +473,10 @@ void TKivObject::LoadChildren(const TIniIdentList& node, bool reload) {
       TKeyPoint& keyPoint = KeyPoints().AddKeyPoint(origin, time);
       ReadKeyPointValues(*item);
       KeyPoints().ApplyCurrentValues(keyPoint);
+      continue;
+    }
+    if (!childrenAllowed) {
+      ++dropped;
       continue;
     }
     std::u16string guid = item->ReadString(u"GUID", u"");
@@ -472,6 +498,10 @@ void TKivObject::LoadChildren(const TIniIdentList& node, bool reload) {
     children_.back()->LoadFromNode(*item, false);
   }
   changedChildren = 1;
+  if (dropped > 0)
+    LogLine(ClassName() + ".LoadChildren: " + std::to_string(dropped) + " object(s) inside \"" +
+            Utf16ToUtf8(name_) + "\" nested deeper than " + std::to_string(kMaxDepth) +
+            " levels, not loaded");
   // Former children not reused are freed with `former`.
 }
 

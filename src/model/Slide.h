@@ -200,14 +200,22 @@ using TKivHitFilter = std::function<bool(TKivObject& candidate)>;
 
 class TKivObject : public TKivParams {
 public:
+  // Objects nested deeper below their root are not loaded: every pass over the tree (placement, drawing,
+  // hit tests, planning) descends by recursion, and a crafted show must not exhaust the stack with it.
+  // Real shows nest a handful of levels; 64 leaves them ample room.
+  static constexpr int kMaxDepth = 64;
+
   // Appending to the parent is the caller's: parent->AddChild(...).
   TKivObject(TKivObject* parent, std::u16string guid);
+  // Frees the descendants deepest first, without recursion, however deep the tree.
   ~TKivObject() override;
 
   // Takes over a child created with this object as its parent.
   TKivObject& AddChild(TOwned<TKivObject> child);
 
   TKivObject* Parent() const noexcept { return parent_; }
+  // The number of ancestors: 0 for a root.
+  int Depth() const noexcept;
   int ChildCount() const noexcept { return static_cast<int>(children_.size()); }
   TKivObject& Child(int index) const { return *children_.at(static_cast<size_t>(index)); }
 
