@@ -3,6 +3,7 @@
 #include "Bitmap.h"
 #include "FontOutlines.h"
 #include "ImageLevels.h"
+#include "ObjectFactory.h"
 #include "ShowFileAccess.h"
 #include "PictureColorOps.h"
 #include "TextRasterizer.h"

@@ -3,6 +3,7 @@
 #include "RecordingDrawer.h"
 #include "Assert.h"
 #include "Log.h"
+#include "ObjectFactory.h"
 #include "Slide.h"
 #include "Streams.h"
 #include "Utf8.h"
