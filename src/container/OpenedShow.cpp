@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 namespace kiv {
 namespace {
@@ -69,18 +71,27 @@ std::unique_ptr<TKivShowLocator> OpenPackedShow(const std::string& fileName, std
 }
 
 std::unique_ptr<TKivShowLocator> OpenProjectFile(const std::string& fileName) {
-  const std::string local = ToLocalPath(fileName);
+  // A relative name means the working folder now; made absolute, the project's folder stays its own
+  // whatever folder the program works in later.
+  std::string local = ToLocalPath(fileName);
+  if (!local.empty() && local.front() != '/' && !HasDriveLetter(local)) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(local, error);
+    if (!error) local = absolute.lexically_normal().string();
+  }
+  const std::string projectFolder = ExtractFilePath(local);
   const std::u16string name = Utf8ToUtf16(local);
-  auto source = TRef<TMappedFileSource>::Make(ExtractFilePath(local));
-  auto accessor = TRef<TFileAccessor>::Make(TRef<TFileSource>(source), ExtractFilePath(local));
+  auto source = TRef<TMappedFileSource>::Make(projectFolder);
+  auto accessor = TRef<TFileAccessor>::Make(TRef<TFileSource>(source), projectFolder);
   if (StartupWindowMode()) accessor->SetStreamFilter(StartupWindowFilter(name));
   auto locator = std::make_unique<TKivShowLocator>(accessor, name);
   if (!locator->Project()) return nullptr;
-  // Names in the project are relative to the program the author built; without one, to the project itself
-  // rather than to whatever folder the program happens to run in.
-  const std::u16string exeName = locator->Project()->ReadString(u"main", u"opt_exefn", u"");
-  accessor->SetShowFolder(exeName.empty() ? ExtractFilePath(local)
-                                          : ExtractFilePath(ToLocalPath(Utf16ToUtf8(exeName))));
+  // Names in the project are relative to the program the author built, a relative program name to the
+  // project; without one, to the project itself. Never to whatever folder the program happens to run in.
+  const std::string exeName = Utf16ToUtf8(locator->Project()->ReadString(u"main", u"opt_exefn", u""));
+  accessor->SetShowFolder(exeName.empty()
+                              ? projectFolder
+                              : ExtractFilePath(ToLocalPath(ExpandRelativeName(projectFolder, exeName))));
   return locator;
 }
 

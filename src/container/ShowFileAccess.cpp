@@ -136,13 +136,13 @@ TOwned<TStream> TMappedFileSource::OpenFile(std::u16string_view name) {
 
 TOwned<TStream> TMappedFileSource::OpenUnmapped(std::u16string_view name) {
   const std::string local = ToLocalPath(Utf16ToUtf8(name));
-  if (TOwned<TStream> stream = OpenShowNamedFile(local)) return stream;
-  if (baseFolder_.empty() || local.empty()) return nullptr;
-  // Projects name their files relative to their own folder, or by the author's absolute paths, which
-  // mean nothing here: both are looked for in the project's folder.
-  if (HasDriveLetter(local)) return OpenShowNamedFile(baseFolder_ + ExtractFileName(local));
-  if (local.front() != '/') return OpenShowNamedFile(ExpandFileName(baseFolder_, local));
-  return nullptr;
+  if (local.empty()) return nullptr;
+  if (local.front() == '/') return OpenShowNamedFile(local);
+  // The author's drive means nothing here: the file is looked for in the project's folder.
+  if (HasDriveLetter(local))
+    return baseFolder_.empty() ? nullptr : OpenShowNamedFile(baseFolder_ + ExtractFileName(local));
+  // Relative names are the project's own, never a file of the folder the program was started from.
+  return OpenShowNamedFile(ExpandFileName(baseFolder_, local));
 }
 
 void TMappedFileSource::AddMapping(std::u16string_view name, std::u16string_view target) {
@@ -221,8 +221,13 @@ TOwned<TStream> Open(TFileAccessor& accessor, std::u16string_view name) {
 
 bool ResolveDiskFile(const TFileAccessor& accessor, std::u16string& name) {
   const std::string local = ToLocalPath(Utf16ToUtf8(name));
-  const std::string candidates[] = {local, ToLocalPath(ExpandPathMacros(local)),
-                                    accessor.ShowFolder() + ExtractFileName(local)};
+  // Relative names are the show's, never the working folder's; the author's drive letters mean nothing here.
+  const auto inShow = [&accessor](const std::string& path) -> std::string {
+    if (path.empty() || HasDriveLetter(path)) return {};
+    return path.front() == '/' ? path : ExpandFileName(accessor.ShowFolder(), path);
+  };
+  const std::string candidates[] = {inShow(local), inShow(ToLocalPath(ExpandPathMacros(local))),
+                                    inShow(accessor.ShowFolder() + ExtractFileName(local))};
   for (const std::string& candidate : candidates) {
     if (candidate.empty()) continue;
     std::string found = FileExists(candidate) ? candidate : FindPathIgnoringCase(candidate);

@@ -93,7 +93,8 @@ public:
   // map loops must not take the program down.
   static constexpr int kMaxMapChain = 32;
 
-  // baseFolder: where relative names that do not exist as written are looked for (the project's folder).
+  // baseFolder: the project's folder, which relative names are taken in (and names on the author's drive
+  // by their file part); absolute names open as written.
   explicit TMappedFileSource(std::string baseFolder = {});
 
   TOwned<TStream> OpenFile(std::u16string_view name) override;
@@ -168,7 +169,9 @@ private:
 TOwned<TStream> Open(TFileAccessor& accessor, std::u16string_view name);
 
 // For files that must exist on disk: the name itself, its macro expansion, or the show folder + its file
-// part, whichever exists first (letter case ignored when nothing matches exactly). name becomes that path.
+// part, whichever exists first (letter case ignored when nothing matches exactly). Relative names are
+// taken in the show folder, names on the author's drive ("C:...") only by their file part. name becomes
+// that path.
 bool ResolveDiskFile(const TFileAccessor& accessor, std::u16string& name);
 TOwned<TStream> OpenDiskFile(const TFileAccessor& accessor, std::u16string_view name);
 

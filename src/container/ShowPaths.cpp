@@ -98,6 +98,12 @@ std::string ExpandFileName(std::string_view folder, std::string_view name) {
   return path.lexically_normal().string();
 }
 
+std::string ExpandRelativeName(std::string_view folder, std::string_view name) {
+  const std::string local = ToLocalPath(name);
+  if (local.empty() || local.front() == '/' || HasDriveLetter(local)) return std::string(name);
+  return ExpandFileName(folder, local);
+}
+
 bool FileExists(const std::string& path) {
   struct stat info;
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);

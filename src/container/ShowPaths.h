@@ -29,6 +29,11 @@ std::string IncludeTrailingSlash(std::string_view path);
 // show's author's system did ("..\" climbs folders whether or not the folder on the way exists).
 std::string ExpandFileName(std::string_view folder, std::string_view name);
 
+// A relative name as a show writes it, taken in folder (see ExpandFileName); an absolute name or one on
+// the author's drive ("C:...") comes back as written. Never a name of the working folder when folder is
+// absolute.
+std::string ExpandRelativeName(std::string_view folder, std::string_view name);
+
 // Existence of a file that is not a folder, and of a folder.
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);

@@ -151,15 +151,12 @@ TRef<TBitmap> ReadBmp(std::span<const uint8_t> file) {
 
 TRef<TBitmapStore> LoadBitmapImage(TStream& stream, std::u16string_view, TOwned<TStream>*,
                                    const TImageProgress&) {
-  const int64_t start = stream.GetPosition();
-  std::vector<uint8_t> file;
-  if (!ReadRest(stream, file, 54)) return nullptr;
-  TRef<TBitmap> bitmap = ReadBmp(file);
-  if (!bitmap) {
-    stream.SetPosition(start);
-    return nullptr;
-  }
-  return TRef<TBitmapStore>::Adopt(new TWrapperBitmapStore(std::move(bitmap)));
+  // ReadBmp checks the magic itself.
+  return LoadImageFile(stream, {}, 54, [](std::vector<uint8_t>& file) -> TRef<TBitmapStore> {
+    TRef<TBitmap> bitmap = ReadBmp(file);
+    if (!bitmap) return nullptr;
+    return TRef<TBitmapStore>::Adopt(new TWrapperBitmapStore(std::move(bitmap)));
+  });
 }
 
 } // namespace kiv

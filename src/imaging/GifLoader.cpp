@@ -259,24 +259,18 @@ TRef<TBitmap> GifStrip(const TGifPicture& picture) {
 
 TRef<TBitmapStore> LoadGifImage(TStream& stream, std::u16string_view, TOwned<TStream>*,
                                 const TImageProgress& progress) {
-  const int64_t start = stream.GetPosition();
-  char signature[3];
-  if (!PeekBytes(stream, signature, 3) || std::memcmp(signature, "GIF", 3) != 0) return nullptr;
-  std::vector<uint8_t> file;
-  if (!ReadRest(stream, file, 13)) return nullptr;
-  TGifPicture picture;
-  TRef<TBitmap> strip;
-  if (ReadGif(file, GifAnimation(), picture, progress)) strip = GifStrip(picture);
-  if (!strip) {
-    stream.SetPosition(start);
-    return nullptr;
-  }
-  TImageAnimation params;
-  params.frameCount = static_cast<int>(picture.frames.size());
-  if (picture.animated && picture.frames.size() > 1)
-    for (size_t i = 0; i < picture.delays.size(); ++i)
-      params.animationTimes += (i ? "," : "") + std::to_string(picture.delays[i]);
-  return TRef<TBitmapStore>::Adopt(new TWrapperBitmapStore(std::move(strip), std::move(params)));
+  return LoadImageFile(stream, "GIF", 13, [&progress](std::vector<uint8_t>& file) -> TRef<TBitmapStore> {
+    TGifPicture picture;
+    TRef<TBitmap> strip;
+    if (ReadGif(file, GifAnimation(), picture, progress)) strip = GifStrip(picture);
+    if (!strip) return nullptr;
+    TImageAnimation params;
+    params.frameCount = static_cast<int>(picture.frames.size());
+    if (picture.animated && picture.frames.size() > 1)
+      for (size_t i = 0; i < picture.delays.size(); ++i)
+        params.animationTimes += (i ? "," : "") + std::to_string(picture.delays[i]);
+    return TRef<TBitmapStore>::Adopt(new TWrapperBitmapStore(std::move(strip), std::move(params)));
+  });
 }
 
 } // namespace kiv

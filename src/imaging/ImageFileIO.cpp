@@ -33,6 +33,21 @@ bool PeekBytes(TStream& stream, void* buffer, int64_t count) {
   return got == count;
 }
 
+TRef<TBitmapStore> LoadImageFile(TStream& stream, std::string_view signature, int64_t minBytes,
+                                 const TImageFileDecoder& decode) {
+  const int64_t start = stream.GetPosition();
+  if (!signature.empty()) {
+    std::string head(signature.size(), '\0');
+    if (!PeekBytes(stream, head.data(), static_cast<int64_t>(head.size())) || head != signature)
+      return nullptr;
+  }
+  std::vector<uint8_t> file;
+  if (!ReadRest(stream, file, minBytes)) return nullptr;
+  if (TRef<TBitmapStore> store = decode(file)) return store;
+  stream.SetPosition(start);
+  return nullptr;
+}
+
 namespace {
 
 constexpr size_t kPngMessageSize = 160;

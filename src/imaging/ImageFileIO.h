@@ -3,13 +3,16 @@
 // bytes in memory. Every count that comes from a file is checked against the bytes that remain. Also the
 // one PNG writer of the programs, tools and tests (the reader is ReadPng in PngLoader.h).
 
+#include "ImageLevels.h"
 #include "Streams.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv {
@@ -23,6 +26,16 @@ bool ReadRest(TStream& stream, std::vector<uint8_t>& out, int64_t minBytes = 0,
               int64_t maxBytes = kMaxImageFileBytes);
 // Reads exactly count bytes at the position; false (position restored) when short.
 bool PeekBytes(TStream& stream, void* buffer, int64_t count);
+
+// Makes the store of a whole image file held in memory (and may keep the bytes by moving them); nullptr
+// declines.
+using TImageFileDecoder = std::function<TRef<TBitmapStore>(std::vector<uint8_t>& file)>;
+// What every file loader does around its decoder: the signature is looked at without consuming it, the
+// file from the position on is read into memory (at least minBytes), and the stream is put back where it
+// was whenever the loader declines. After decode succeeds the stream is not touched again: the decoder may
+// have released it through the loader's owned.
+TRef<TBitmapStore> LoadImageFile(TStream& stream, std::string_view signature, int64_t minBytes,
+                                 const TImageFileDecoder& decode);
 
 // Writes 32-bit pixels (0xAARRGGBB words, rows top-down, stridePixels words apart) as an 8-bit PNG: RGBA
 // with withAlpha, else RGB with the alpha dropped. The picture is written beside the target under a

@@ -155,18 +155,13 @@ TRef<TBitmap> TJpegBitmapStore::DecodeLevel(int level, TBitmapFormat, const TIma
 
 TRef<TBitmapStore> LoadJpegImage(TStream& stream, std::u16string_view, TOwned<TStream>* owned,
                                  const TImageProgress&) {
-  const int64_t start = stream.GetPosition();
-  uint8_t soi[2];
-  if (!PeekBytes(stream, soi, 2) || soi[0] != 0xFF || soi[1] != 0xD8) return nullptr;
-  std::vector<uint8_t> file;
-  if (!ReadRest(stream, file, 4)) return nullptr;
-  int width = 0, height = 0;
-  if (!ReadJpegSize(file, width, height) || width == 0 || height == 0 || !PictureSizeAllowed(width, height)) {
-    stream.SetPosition(start);
-    return nullptr;
-  }
-  if (owned) owned->reset(); // the store keeps its own copy
-  return TRef<TBitmapStore>::Adopt(new TJpegBitmapStore(width, height, std::move(file)));
+  return LoadImageFile(stream, "\xFF\xD8", 4, [owned](std::vector<uint8_t>& file) -> TRef<TBitmapStore> {
+    int width = 0, height = 0;
+    if (!ReadJpegSize(file, width, height) || width == 0 || height == 0 || !PictureSizeAllowed(width, height))
+      return nullptr;
+    if (owned) owned->reset(); // the store keeps its own copy
+    return TRef<TBitmapStore>::Adopt(new TJpegBitmapStore(width, height, std::move(file)));
+  });
 }
 
 } // namespace kiv

@@ -4,7 +4,6 @@
 #include "ImageFileIO.h"
 
 #include <charconv>
-#include <cstring>
 #include <zlib.h>
 
 namespace kiv {
@@ -17,11 +16,11 @@ bool ParseInt(const std::string& text, int64_t& value) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
-bool ReadText(TStream& stream, std::string& out) {
+bool ReadText(TByteReader& reader, std::string& out) {
   uint16_t length;
-  if (stream.Read(&length, 2) != 2) return false;
+  if (!reader.Read(length)) return false;
   out.resize(length);
-  return length == 0 || stream.Read(out.data(), length) == length;
+  return reader.Bytes(out.data(), length);
 }
 
 } // namespace
@@ -88,33 +87,29 @@ TRef<TBitmap> TGfxBitmapStore::DecodeLevel(int, TBitmapFormat, const TImageProgr
 
 TRef<TBitmapStore> LoadGfxImage(TStream& stream, std::u16string_view, TOwned<TStream>*,
                                 const TImageProgress&) {
-  const int64_t start = stream.GetPosition();
-  auto decline = [&]() -> TRef<TBitmapStore> {
-    stream.SetPosition(start);
-    return nullptr;
-  };
-  char signature[4];
-  if (stream.Read(signature, 4) != 4 || std::memcmp(signature, "RYGF", 4) != 0) return decline();
-  uint16_t count;
-  if (stream.Read(&count, 2) != 2) return decline();
-  std::map<std::string, std::string> fields;
-  for (int i = 0; i < count; ++i) {
-    std::string name, value;
-    if (!ReadText(stream, name) || !ReadText(stream, value)) return decline();
-    fields[name] = std::move(value);
-  }
-  int64_t width, height, originalSize;
-  if (!fields.count("File") || !fields.count("Width") || !fields.count("Height") ||
-      !fields.count("OriginalSize"))
-    return decline();
-  if (!ParseInt(fields["Width"], width) || !ParseInt(fields["Height"], height) ||
-      !ParseInt(fields["OriginalSize"], originalSize))
-    return decline();
-  if (!PictureSizeAllowed(width, height)) return decline();
-  std::vector<uint8_t> packed;
-  if (!ReadRest(stream, packed)) return decline();
-  return TRef<TBitmapStore>::Adopt(new TGfxBitmapStore(static_cast<int>(width), static_cast<int>(height),
-                                                       std::move(fields), std::move(packed)));
+  return LoadImageFile(stream, "RYGF", 6, [](std::vector<uint8_t>& file) -> TRef<TBitmapStore> {
+    TByteReader reader(file, 4);
+    uint16_t count;
+    if (!reader.Read(count)) return nullptr;
+    std::map<std::string, std::string> fields;
+    for (int i = 0; i < count; ++i) {
+      std::string name, value;
+      if (!ReadText(reader, name) || !ReadText(reader, value)) return nullptr;
+      fields[name] = std::move(value);
+    }
+    int64_t width, height, originalSize;
+    if (!fields.count("File") || !fields.count("Width") || !fields.count("Height") ||
+        !fields.count("OriginalSize"))
+      return nullptr;
+    if (!ParseInt(fields["Width"], width) || !ParseInt(fields["Height"], height) ||
+        !ParseInt(fields["OriginalSize"], originalSize))
+      return nullptr;
+    if (!PictureSizeAllowed(width, height)) return nullptr;
+    // The zlib stream is the rest of the file.
+    file.erase(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(reader.Position()));
+    return TRef<TBitmapStore>::Adopt(new TGfxBitmapStore(static_cast<int>(width), static_cast<int>(height),
+                                                         std::move(fields), std::move(file)));
+  });
 }
 
 } // namespace kiv

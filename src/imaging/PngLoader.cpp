@@ -92,17 +92,12 @@ TRef<TBitmap> ReadPng(std::span<const uint8_t> file) {
 
 TRef<TBitmapStore> LoadPngImage(TStream& stream, std::u16string_view, TOwned<TStream>*,
                                 const TImageProgress&) {
-  const int64_t start = stream.GetPosition();
-  uint8_t signature[8];
-  if (!PeekBytes(stream, signature, 8) || png_sig_cmp(signature, 0, 8) != 0) return nullptr;
-  std::vector<uint8_t> file;
-  if (!ReadRest(stream, file, 8)) return nullptr;
-  TRef<TBitmap> bitmap = ReadPng(file);
-  if (!bitmap) {
-    stream.SetPosition(start);
-    return nullptr;
-  }
-  return TRef<TBitmapStore>::Adopt(new TImageLibStore(std::move(bitmap)));
+  constexpr std::string_view kSignature("\x89PNG\r\n\x1A\n", 8);
+  return LoadImageFile(stream, kSignature, 8, [](std::vector<uint8_t>& file) -> TRef<TBitmapStore> {
+    TRef<TBitmap> bitmap = ReadPng(file);
+    if (!bitmap) return nullptr;
+    return TRef<TBitmapStore>::Adopt(new TImageLibStore(std::move(bitmap)));
+  });
 }
 
 } // namespace kiv

@@ -10,8 +10,8 @@ namespace {
 
 struct TFontCache {
   std::mutex lock;
-  std::u16string key;
-  std::vector<std::unique_ptr<TGlyphCache, TObjDeleter>> caches; // appended only while a key holds
+  std::u16string key;                    // guarded by lock
+  std::vector<TRef<TGlyphCache>> caches; // guarded by lock; appended only while a key holds
 };
 
 TFontCache& Cache() {
@@ -82,8 +82,8 @@ bool LoadGlyphCache(TStream& stream) {
   if (!Get(stream, count) || count < 0 || !GetText(stream, name)) return false;
   constexpr int64_t kGlyphBytes = 2 + 5 * 4 + 4 + 4; // a glyph without points
   if (int64_t{count} * kGlyphBytes > Remaining(stream)) return false;
-  auto cache = std::unique_ptr<TGlyphCache, TObjDeleter>(new TGlyphCache(name));
-  cache->Glyphs().reserve(static_cast<size_t>(count));
+  std::vector<TGlyphData> glyphs;
+  glyphs.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     TGlyphData g;
     int32_t points;
@@ -95,19 +95,20 @@ bool LoadGlyphCache(TStream& stream) {
     g.points.resize(static_cast<size_t>(points));
     for (TGlyphPoint& p : g.points)
       if (!Get(stream, p.x) || !Get(stream, p.y) || !Get(stream, p.type)) return false;
-    cache->Glyphs().push_back(std::move(g));
+    glyphs.push_back(std::move(g));
   }
+  auto cache = TRef<TGlyphCache>::Make(std::move(name), std::move(glyphs));
   TFontCache& c = Cache();
   std::lock_guard lock(c.lock);
   c.caches.push_back(std::move(cache));
   return true;
 }
 
-const TGlyphCache* FindGlyphCache(std::u16string_view fontName) {
+TRef<TGlyphCache> FindGlyphCache(std::u16string_view fontName) {
   TFontCache& c = Cache();
   std::lock_guard lock(c.lock);
   for (const auto& cache : c.caches)
-    if (cache->FontName() == fontName) return cache.get();
+    if (cache->FontName() == fontName) return cache;
   return nullptr;
 }
 
@@ -158,18 +159,20 @@ TLineMetrics TVectorText::LineMetrics(int line) const {
   return m;
 }
 
-const TGlyphData* TCachedVectorText::Glyph(int line, int glyph) const {
+TCachedVectorText::TFoundGlyph TCachedVectorText::Glyph(int line, int glyph) const {
   const TGlyphPointer& p = lines_[static_cast<size_t>(line)][static_cast<size_t>(glyph)];
-  const TGlyphCache* cache = FindGlyphCache(p.fontName);
-  const TGlyphData* g = cache ? cache->Find(p.index) : nullptr;
-  return g && g->referenceSize > 0 ? g : nullptr;
+  TFoundGlyph found{FindGlyphCache(p.fontName)};
+  const TGlyphData* g = found.cache ? found.cache->Find(p.index) : nullptr;
+  if (g && g->referenceSize > 0) found.glyph = g;
+  return found;
 }
 
 TGlyphMetrics TCachedVectorText::GlyphMetrics(int line, int glyph) const {
   TGlyphMetrics m;
   const TGlyphPointer& p = lines_[static_cast<size_t>(line)][static_cast<size_t>(glyph)];
   m.pen = p.pen;
-  if (const TGlyphData* g = Glyph(line, glyph)) {
+  const TFoundGlyph found = Glyph(line, glyph);
+  if (const TGlyphData* g = found.glyph) {
     const double k = p.size / g->referenceSize;
     m.a = g->a * k, m.b = g->b * k, m.c = g->c * k;
     m.present = true;
@@ -180,7 +183,8 @@ TGlyphMetrics TCachedVectorText::GlyphMetrics(int line, int glyph) const {
 TGlyphPath TCachedVectorText::GlyphOutline(int line, int glyph) const {
   TGlyphPath path;
   const TGlyphPointer& p = lines_[static_cast<size_t>(line)][static_cast<size_t>(glyph)];
-  if (const TGlyphData* g = Glyph(line, glyph)) {
+  const TFoundGlyph found = Glyph(line, glyph);
+  if (const TGlyphData* g = found.glyph) {
     const float k = p.size / g->referenceSize;
     path.points.reserve(g->points.size());
     for (const TGlyphPoint& pt : g->points)

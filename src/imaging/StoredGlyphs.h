@@ -52,18 +52,20 @@ struct TGlyphData {
   std::vector<TGlyphPoint> points;
 };
 
-class TGlyphCache : public TObj {
+// Shared: the font cache holds one reference, every drawer that looked it up another, so a key change
+// while a text is drawn leaves the drawer's glyphs alive. Read-only once made.
+class TGlyphCache : public TRefObj {
 public:
-  explicit TGlyphCache(std::u16string fontName) : fontName_(std::move(fontName)) {}
+  TGlyphCache(std::u16string fontName, std::vector<TGlyphData> glyphs)
+      : fontName_(std::move(fontName)), glyphs_(std::move(glyphs)) {}
   const std::u16string& FontName() const noexcept { return fontName_; }
   // First match wins.
   const TGlyphData* Find(uint16_t index) const noexcept;
-  std::vector<TGlyphData>& Glyphs() noexcept { return glyphs_; }
   const std::vector<TGlyphData>& Glyphs() const noexcept { return glyphs_; }
 
 private:
-  std::u16string fontName_;
-  std::vector<TGlyphData> glyphs_;
+  const std::u16string fontName_;
+  const std::vector<TGlyphData> glyphs_;
 };
 
 // Limits on what a stream may claim.
@@ -74,8 +76,8 @@ inline constexpr int32_t kMaxGlyphPoints = 1 << 20;
 void SetFontCacheKey(std::u16string_view key);
 // Reads a glyph-cache stream and appends it; false (nothing appended) for a broken stream.
 bool LoadGlyphCache(TStream& stream);
-// The cache of a font, or nullptr. The pointer stays valid until the key changes.
-const TGlyphCache* FindGlyphCache(std::u16string_view fontName);
+// The cache of a font, or nullptr. The caller's reference keeps it alive after a key change drops it.
+TRef<TGlyphCache> FindGlyphCache(std::u16string_view fontName);
 int FontCacheSize();
 
 // An outline of one glyph placed at its pen position, in font units of the text, y down.
@@ -133,7 +135,12 @@ public:
   std::vector<std::vector<TGlyphPointer>>& Lines() noexcept { return lines_; }
 
 private:
-  const TGlyphData* Glyph(int line, int glyph) const;
+  // The glyph with the cache that holds it (glyph is nullptr when missing or unusable).
+  struct TFoundGlyph {
+    TRef<TGlyphCache> cache;
+    const TGlyphData* glyph = nullptr;
+  };
+  TFoundGlyph Glyph(int line, int glyph) const;
   TFontMetrics metrics_;
   std::vector<std::vector<TGlyphPointer>> lines_;
 };

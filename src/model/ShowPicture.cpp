@@ -3,7 +3,7 @@
 #include "Assert.h"
 #include "CacheImageDecoder.h"
 #include "ShowFileAccess.h"
-#include "Slide.h"
+#include "SlideHost.h"
 #include "TextRasterizer.h"
 
 #include <cstring>

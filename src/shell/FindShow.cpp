@@ -63,8 +63,9 @@ TShowNames ShowNames(const TKivShowLocator& locator, const std::string& name, bo
                                   ? Utf16ToUtf8(locator.Project()->ReadString(u"main", u"opt_exefn", u""))
                                   : std::string();
   if (isProjectFile && !exeName.empty()) {
-    names.fileName = exeName;
-    SetReplacePair({exeName, name});
+    // A relative program name is the project's neighbour, not a file of the working folder.
+    names.fileName = ExpandRelativeName(ExtractFilePath(Utf16ToUtf8(locator.ProjectFileName())), exeName);
+    SetReplacePair({names.fileName, name});
   } else if (!isProjectFile && exeName.empty()) {
     ErrorBox("opt_exefn - Empty");
   }

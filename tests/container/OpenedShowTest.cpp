@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
+
 namespace kiv {
 namespace {
 
@@ -64,6 +67,61 @@ TEST(OpenProjectFile, ShowFolderFollowsTheAuthoredProgramOrElseTheProject) {
   // Project-relative names find their files whatever the current folder.
   EXPECT_EQ(ReadAll(Open(b->Accessor(), u"pictures\\a.bmp").get()), "picture");
   EXPECT_FALSE(OpenProjectFile(folder.Path() + "none.kiv"));
+}
+
+// Switches the working folder for one test and back.
+class TWorkingFolder {
+public:
+  explicit TWorkingFolder(const std::string& folder) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+  }
+  ~TWorkingFolder() { std::filesystem::current_path(previous_); }
+  TWorkingFolder(const TWorkingFolder&) = delete;
+  TWorkingFolder& operator=(const TWorkingFolder&) = delete;
+
+private:
+  std::filesystem::path previous_;
+};
+
+// The player runs in a folder holding files of the same names as the show's: the show's are read.
+TEST(OpenProjectFile, RelativeNamesAreTheProjectsNeverTheWorkingFolders) {
+  TScratchFolder folder("decoys");
+  folder.Write("show/Project.kiv", "[main]\r\nopt_exefn=bin\\trip.exe\r\n");
+  folder.Write("show/pictures/a.bmp", "show");
+  folder.Write("show/bin/clip.avi", "show");
+  for (const char* decoy :
+       {"work/pictures/a.bmp", "work/clip.avi", "work/bin/clip.avi", "work/show/bin/clip.avi"})
+    folder.Write(decoy, "decoy");
+  // As the working folder reports it, links resolved.
+  const std::string root = std::filesystem::canonical(folder.Path()).string() + "/";
+  const std::string work = root + "work";
+
+  struct TCase {
+    std::string what;
+    std::string project; // as named when opened
+    std::string openedIn;
+  };
+  const TCase cases[] = {
+      {"absolute project name", root + "show/Project.kiv", work},
+      {"project named relative to where it was opened", "show/Project.kiv", root},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<TKivShowLocator> locator;
+    {
+      TWorkingFolder openedIn(c.openedIn);
+      locator = OpenProjectFile(c.project);
+    }
+    ASSERT_TRUE(locator);
+    TWorkingFolder running(work);
+    EXPECT_EQ(ReadAll(Open(locator->Accessor(), u"pictures\\a.bmp").get()), "show");
+    // The relative program name is the project's neighbour.
+    EXPECT_EQ(locator->Accessor().ShowFolder(), root + "show/bin/");
+    std::u16string clip = u"clip.avi";
+    ASSERT_TRUE(ResolveDiskFile(locator->Accessor(), clip));
+    EXPECT_EQ(Utf16ToUtf8(clip), root + "show/bin/clip.avi");
+    EXPECT_EQ(ReadAll(OpenDiskFile(locator->Accessor(), u"clip.avi").get()), "show");
+  }
 }
 
 TEST(ReplacePair, OpeningTheAuthoredProgramOpensItsProject) {

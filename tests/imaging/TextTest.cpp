@@ -10,8 +10,10 @@
 #include "SharedImageCache.h"
 #include "TextRasterizer.h"
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 namespace kiv {
 namespace {
@@ -52,13 +54,15 @@ public:
   std::vector<uint8_t> bytes;
 };
 
-// A glyph cache of one font: glyph 7 is a 10 x 10 square sitting on the baseline, taken at size 100.
-std::vector<uint8_t> SquareFont(const std::u16string& name) {
+// A glyph cache of one font: glyph 7 is a 10 x 10 square (or side x side) sitting on the baseline, taken
+// at size 100.
+std::vector<uint8_t> SquareFont(const std::u16string& name, int32_t side = 10) {
   TWriter w;
   w.Put(int32_t(1)).Text(name);
-  w.Put(uint16_t(7)).Put(int32_t(0)).Put(int32_t(10)).Put(int32_t(2)).Put(int32_t(10)).Put(int32_t(0));
+  w.Put(uint16_t(7)).Put(int32_t(0)).Put(side).Put(int32_t(2)).Put(side).Put(int32_t(0));
   w.Put(100.0f).Put(int32_t(4));
-  const float pts[4][2] = {{0, -10}, {10, -10}, {10, 0}, {0, 0}};
+  const float s = static_cast<float>(side);
+  const float pts[4][2] = {{0, -s}, {s, -s}, {s, 0}, {0, 0}};
   for (int i = 0; i < 4; ++i)
     w.Put(pts[i][0]).Put(pts[i][1]).Put(int32_t(i == 0 ? kPtMoveTo : kPtLineTo));
   return w.bytes;
@@ -87,7 +91,7 @@ protected:
 };
 
 TEST_F(CachedTextTest, GlyphCacheStreamIsReadAndDroppedWithAnotherKey) {
-  const TGlyphCache* cache = FindGlyphCache(u"Square");
+  TRef<TGlyphCache> cache = FindGlyphCache(u"Square");
   ASSERT_TRUE(cache);
   const TGlyphData* g = cache->Find(7);
   ASSERT_TRUE(g);
@@ -99,6 +103,66 @@ TEST_F(CachedTextTest, GlyphCacheStreamIsReadAndDroppedWithAnotherKey) {
   SetFontCacheKey(u"show-2");
   EXPECT_EQ(FontCacheSize(), 0);
   EXPECT_FALSE(FindGlyphCache(u"Square"));
+}
+
+TEST_F(CachedTextTest, AHeldGlyphCacheOutlivesTheKeyChangeThatDropsIt) {
+  TRef<TGlyphCache> held = FindGlyphCache(u"Square");
+  ASSERT_TRUE(held);
+  SetFontCacheKey(u"show-2");
+  // The next show's font takes the place the dropped cache had in memory, were it freed.
+  TMemoryStream next(SquareFont(u"Other"));
+  ASSERT_TRUE(LoadGlyphCache(next));
+  EXPECT_EQ(held->FontName(), u"Square");
+  const TGlyphData* g = held->Find(7);
+  ASSERT_TRUE(g);
+  EXPECT_EQ(g->b, 10);
+  ASSERT_EQ(g->points.size(), 4u);
+  EXPECT_EQ(g->points[1].x, 10.0f);
+  EXPECT_FALSE(FindGlyphCache(u"Square"));
+}
+
+// A drawer reading outlines while the loader changes shows (whose fonts share a name, not their glyphs):
+// every outline is one whole square of either show, or nothing.
+TEST_F(CachedTextTest, OutlinesStayWholeWhileAnotherThreadChangesTheKey) {
+  TMemoryStream stream(CachedText({{{0, u"Square"}, {20, u"Square"}}}));
+  TOwned<TCachedVectorText> text = LoadCachedVectorText(stream);
+  ASSERT_TRUE(text);
+  std::atomic<bool> done{false};
+  std::thread loader([&] {
+    for (int i = 0; i < 20000; ++i) {
+      SetFontCacheKey(i % 2 ? u"show-a" : u"show-b");
+      TMemoryStream font(SquareFont(u"Square", i % 2 ? 10 : 20));
+      LoadGlyphCache(font);
+    }
+    done = true;
+  });
+  // Counts the glyphs read whole; -1 when one came out broken.
+  auto read = [&text] {
+    int whole = 0;
+    for (int glyph = 0; glyph < 2; ++glyph) {
+      const TGlyphPath path = text->GlyphOutline(0, glyph);
+      const TGlyphMetrics m = text->GlyphMetrics(0, glyph);
+      if (m.present && m.b != 10 && m.b != 20) return -1;
+      if (path.points.empty()) continue;
+      const float pen = glyph * 20.0f;
+      const float side = path.points.size() == 4 ? path.points[1].x - pen : 0;
+      const bool square =
+          (side == 10 || side == 20) && path.points[0].x == pen && path.points[0].y == -side &&
+          path.points[1].y == -side && path.points[2].x == pen + side && path.points[2].y == 0 &&
+          path.points[3].x == pen && path.points[3].y == 0 && path.points[0].type == kPtMoveTo &&
+          path.points[1].type == kPtLineTo && path.points[3].type == kPtLineTo;
+      if (!square) return -1;
+      ++whole;
+    }
+    return whole;
+  };
+  int broken = 0;
+  do {
+    if (read() < 0) ++broken;
+  } while (!done);
+  loader.join();
+  EXPECT_EQ(broken, 0);
+  EXPECT_EQ(read(), 2); // the last show's font
 }
 
 TEST_F(CachedTextTest, BrokenStreamsAreRefused) {

@@ -9,6 +9,7 @@
 #include "StoredGlyphs.h"
 #include "CacheImageDecoder.h"
 #include "Slide.h"
+#include "SlideHost.h"
 #include "ShowPicture.h"
 #include "Streams.h"
 #include "Utf8.h"

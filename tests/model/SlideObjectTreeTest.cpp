@@ -1,6 +1,9 @@
 // The slide object tree: loading, placement, time window, hide rules, hit testing, reload and drawing.
+#include "../support/TestEnvironment.h"
 #include "RecordingDrawer.h"
 #include "Assert.h"
+#include "Log.h"
+#include "ObjectFactory.h"
 #include "Slide.h"
 #include "Streams.h"
 #include "Utf8.h"
@@ -8,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -630,6 +635,63 @@ TEST_F(KivObjects, GetSlideNeedsASlideAtTheRoot) {
   EXPECT_EQ(loose.FindSlide(), nullptr);
   auto slide = EmptySlide(host_, kWidth, kHeight);
   EXPECT_EQ(&AddBox(*slide, "box", 1, 1).GetSlide(), slide.get());
+}
+
+// A crafted show nesting far deeper than any real one: loading, placing, drawing and freeing it must not
+// exhaust the stack.
+TEST_F(KivObjects, DeeplyNestedObjectsLoadUpToTheDepthCapAndAreFreed) {
+  constexpr int kNested = 100000;
+  std::string text;
+  for (int i = 0; i < kNested; ++i)
+    text += "object O" + std::to_string(i) + ": box\n  object : KeyPoint\n    Time=0\n  end\n";
+  for (int i = 0; i < kNested; ++i)
+    text += "end\n";
+  const std::filesystem::path logFile = kivtest::FreshTempDir("deep_objects") / "load.log";
+  ASSERT_TRUE(InstallFileLog(logFile.string()));
+  {
+    auto slide = LoadSlide(text);
+    CloseLog();
+    int depth = 0;
+    const TKivObject* deepest = slide.get();
+    while (deepest->ChildCount() > 0) {
+      ASSERT_EQ(deepest->ChildCount(), 1);
+      deepest = &deepest->Child(0);
+      ++depth;
+    }
+    EXPECT_EQ(depth, TKivObject::kMaxDepth);
+    EXPECT_EQ(deepest->Depth(), TKivObject::kMaxDepth);
+    EXPECT_EQ(A(deepest->Name()), "O" + std::to_string(TKivObject::kMaxDepth - 1));
+    EXPECT_EQ(deepest->KeyPoints().Count(), 1); // its own key point stays, only the objects go
+    EXPECT_EQ(gLiveBoxes, TKivObject::kMaxDepth);
+    slide->SetTimes(0, 1000, 0, 0);
+    slide->SetTime(true, 0);
+    TLoggingDrawer drawer;
+    EXPECT_TRUE(drawer.DrawItem(*slide));
+    EXPECT_EQ(drawer.log.size(), 1u + 2u * TKivObject::kMaxDepth);
+  }
+  EXPECT_EQ(gLiveBoxes, 0);
+  std::ifstream log(logFile);
+  const std::string logged{std::istreambuf_iterator<char>(log), {}};
+  EXPECT_NE(logged.find("\"O" + std::to_string(TKivObject::kMaxDepth - 1) + "\" nested deeper than " +
+                        std::to_string(TKivObject::kMaxDepth)),
+            std::string::npos)
+      << logged;
+}
+
+TEST_F(KivObjects, ATreeOfAnyDepthIsFreedWithoutRecursion) {
+  // Built by hand, past the load cap; deep enough that freeing by recursion would overflow the stack.
+  constexpr int kNested = 200000;
+  {
+    auto slide = EmptySlide(host_, kWidth, kHeight);
+    TKivObject* parent = slide.get();
+    for (int i = 0; i < kNested; ++i) {
+      auto box = MakeOwned<TTestBox>(parent, std::u16string());
+      parent = &parent->AddChild(std::move(box));
+    }
+    AddBox(*slide, "sibling", 1, 1);
+    EXPECT_EQ(gLiveBoxes, kNested + 1);
+  }
+  EXPECT_EQ(gLiveBoxes, 0);
 }
 
 TEST_F(KivObjects, OpacityIsScaledByTheSlideFactor) {

@@ -121,6 +121,21 @@ TEST_F(ShowLocation, AProjectFileAuthoredForAProgramStandsInForThatProgram) {
   EXPECT_TRUE(boxes_.empty());
 }
 
+TEST_F(ShowLocation, ARelativeAuthoredProgramIsTheProjectsNeighbourWhateverTheWorkingFolder) {
+  const std::string project = WriteText("work/Project.kiv", "[Main]\r\nopt_exefn=bin\\Trip.exe\r\n");
+  fs::create_directories(Path("elsewhere"));
+  const fs::path previous = fs::current_path();
+  fs::current_path(Path("elsewhere"));
+  auto locator = LocateShow(project, false);
+  const TShowNames names = locator ? ShowNames(*locator, project, true) : TShowNames{};
+  fs::current_path(previous);
+  ASSERT_TRUE(locator);
+  EXPECT_EQ(names.fileName, Path("work/bin/Trip.exe"));
+  EXPECT_EQ(names.folder, Path("work/bin"));
+  EXPECT_EQ(ReplacePair().exeName, Path("work/bin/Trip.exe"));
+  EXPECT_TRUE(boxes_.empty());
+}
+
 TEST_F(ShowLocation, APackedShowWithoutAuthoredProgramIsReportedAndUsed) {
   const std::string show = WriteShow("show.exe", "KivVersion=1\r\n");
   auto locator = LocateShow(show, true);

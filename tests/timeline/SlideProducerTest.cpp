@@ -7,6 +7,7 @@
 #include "Assert.h"
 #include "SlideProducer.h"
 #include "Log.h"
+#include "ObjectFactory.h"
 
 #include <gtest/gtest.h>
 
