@@ -6,6 +6,7 @@
 #include "ShowFileAccess.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace kiv {
@@ -93,6 +94,27 @@ TImageAnimationParams MakeAnimationParams(int32_t columns, int32_t rows, int32_t
   return result;
 }
 
+TImageAnimationParams PictureFileAnimation(int32_t frameCount, std::string_view delays, int32_t repeatCount,
+                                           float offset) {
+  std::vector<int32_t> intervals;
+  while (!delays.empty() && intervals.size() < static_cast<size_t>(std::clamp(frameCount, 1, kMaxAnimFrames))) {
+    const size_t comma = delays.find(',');
+    const std::string_view item = delays.substr(0, comma);
+    int32_t hundredths = 0;
+    const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), hundredths);
+    intervals.push_back(error == std::errc{} && end == item.data() + item.size() && hundredths > 0 &&
+                                hundredths <= 100000
+                            ? hundredths * 10
+                            : 100);
+    if (comma == std::string_view::npos) break;
+    delays.remove_prefix(comma + 1);
+  }
+  TImageAnimationParams result = MakeAnimationParams(frameCount, 1, frameCount, repeatCount, offset, {});
+  for (size_t i = 0; i < result.intervals.size(); ++i)
+    result.intervals[i] = i < intervals.size() ? intervals[i] : 100;
+  return result;
+}
+
 int32_t AnimationFrameAt(const TImageAnimationParams& animation, double elapsed) {
   const int64_t n = std::min<int64_t>({animation.count, int64_t{animation.columns} * animation.rows,
                                        static_cast<int64_t>(animation.intervals.size())});
@@ -174,8 +196,11 @@ void TKivImageObject::ReadImageKeys(const TCommonIniSection& node) {
   // A malformed item ends the list before it.
   const size_t valid = read < 0 ? static_cast<size_t>(-read - 1) : static_cast<size_t>(read);
   listed.resize(std::min(valid, listed.size()));
-  animation_ = MakeAnimationParams(bounds.columns, bounds.rows, bounds.count, bounds.repeatCount,
-                                   bounds.offset, listed);
+  keyAnimation_ = MakeAnimationParams(bounds.columns, bounds.rows, bounds.count, bounds.repeatCount,
+                                      bounds.offset, listed);
+  animationKeys_ = node.FindIdent(u"AnimColumns") || node.FindIdent(u"AnimRows") ||
+                   node.FindIdent(u"AnimCount") || node.FindIdent(u"AnimInterval");
+  animation_ = keyAnimation_;
 
   if (node.FindIdent(u"ImageIndex"))
     imageIndex_ = node.ReadInteger(u"ImageIndex", 0);
@@ -275,6 +300,14 @@ TSize TKivImageObject::LoadResolution() const {
 
 void TKivImageObject::UpdateContentGeometry() {
   const float before[2] = {Size().x, Size().y};
+  // An animated file without keys of its own plays as the file says.
+  if (!animationKeys_ && picture_ && picture_->Animation().frameCount > 1) {
+    const TPictureAnimation& file = picture_->Animation();
+    animation_ = PictureFileAnimation(file.frameCount, file.frameDelays, keyAnimation_.repeatCount,
+                                      keyAnimation_.offset);
+  } else {
+    animation_ = keyAnimation_;
+  }
   // In full-picture pixels, whatever level is loaded.
   const bool pending = pendingFull_.width > 0 && pendingFull_.height > 0;
   const float fullW = pending ? float(pendingFull_.width) : picture_ ? float(picture_->Width()) : 0.0f;

@@ -52,6 +52,11 @@ struct TImageAnimationParams {
 // listed one take its value, and with none listed every frame lasts 100 ms.
 TImageAnimationParams MakeAnimationParams(int32_t columns, int32_t rows, int32_t count, int32_t repeatCount,
                                           float offset, std::span<const int32_t> listed);
+// The timing of an animated picture file: `frameCount` frames side by side, delays in hundredths of a
+// second joined by "," (a delay of 0 or one missing lasts 100 ms, as browsers show such files); the repeat
+// count and offset of the keys apply.
+TImageAnimationParams PictureFileAnimation(int32_t frameCount, std::string_view delays, int32_t repeatCount,
+                                           float offset);
 // The frame showing `elapsed` ms after the animation started.
 int32_t AnimationFrameAt(const TImageAnimationParams& animation, double elapsed);
 // The source rectangle of a frame in the drawer's tile bitmap of a w x h sheet, gutters skipped.
@@ -125,7 +130,9 @@ private:
   float mipLodBias_ = 0;
   int32_t replaceWithEffectBuffer_ = 0;
   TBorderParams border_;
-  TImageAnimationParams animation_;
+  TImageAnimationParams animation_;    // in force: the keys', or the picture file's own
+  TImageAnimationParams keyAnimation_; // as the keys give it
+  bool animationKeys_ = false;         // the keys name a sheet or its timing: they win over the file's
   std::optional<int32_t> imageIndex_;
 
   TRef<TKivPicture> picture_;

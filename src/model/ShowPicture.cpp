@@ -40,6 +40,7 @@ TKivPicture::TKivPicture(TOwned<TKivImage> image) : view_(std::move(image)) {
   bitmap_ = TRef<TCachedBitmap>::Share(&view_->Bitmap());
   CopyPixels(*bitmap_, pixels_);
   level_ = view_->Level();
+  animation_ = view_->Animation();
   const TPictureSize full = view_->FullSize();
   // A view without a known full size is its own full size.
   const bool known = full.width > 0 && full.height > 0;

@@ -32,6 +32,8 @@ public:
   int Level() const noexcept { return level_; }
   // What it was made from: the cache's picture, a generated one or the error picture.
   const TRef<TCachedBitmap>& Source() const noexcept { return bitmap_; }
+  // The strip of frames the file describes itself (an animated GIF); one frame otherwise.
+  const TPictureAnimation& Animation() const noexcept { return animation_; }
 
 private:
   TOwned<TKivImage> view_; // or none
@@ -40,6 +42,7 @@ private:
   int width_ = 0;
   int height_ = 0;
   int level_ = 0;
+  TPictureAnimation animation_;
 };
 
 // A show picture from a bitmap of the drawer's kind (resampled backgrounds).

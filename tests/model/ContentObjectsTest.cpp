@@ -161,6 +161,29 @@ TEST(ContentRules, FrameAtTime) {
   EXPECT_EQ(AnimationFrameAt(MakeAnimationParams(1, 1, 4, 0, 0, listed), 260), 0);
 }
 
+TEST(ContentRules, AnimatedFilesPlayAtTheirOwnDelays) {
+  const struct {
+    int32_t frames;
+    const char* delays;
+    std::vector<int32_t> intervals;
+  } cases[] = {
+      {4, "25,50,75,100", {250, 500, 750, 1000}},
+      {3, "0,7", {100, 70, 100}},       // no delay, and a missing one, last 100 ms
+      {2, "5,x,9", {50, 100}},          // a bad item lasts 100 ms; items past the frames are ignored
+      {3, "", {100, 100, 100}},
+      {2, "-4,2000000", {100, 100}},    // out of range
+  };
+  for (const auto& c : cases) {
+    const TImageAnimationParams a = PictureFileAnimation(c.frames, c.delays, 2, 5.0f);
+    EXPECT_EQ(a.columns, c.frames) << c.delays;
+    EXPECT_EQ(a.rows, 1);
+    EXPECT_EQ(a.count, c.frames);
+    EXPECT_EQ(a.repeatCount, 2);
+    EXPECT_EQ(a.offset, 5.0f);
+    EXPECT_EQ(a.intervals, c.intervals) << c.delays;
+  }
+}
+
 TEST(ContentRules, SpriteFrameSkipsTheGutters) {
   // 4 x 2 frames of 100 x 100 in the drawer's 408 x 204 tile bitmap.
   const TFloatRect first = SpriteFrameRect(400, 200, 4, 2, 0);
