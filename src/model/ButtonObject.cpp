@@ -146,7 +146,7 @@ std::u16string TKivButton::BodyName() const {
 
 TTextPictureParams TKivButton::CaptionParams() const {
   const TIniRGB color =
-      textColorWritten_ || !themeColor_ ? (Hover() ? textKeys_.hoverColor : textKeys_.color) : *themeColor_;
+      textColorWritten_ || !themeColor_ ? textKeys_.ColorFor(Hover(), Pressed()) : *themeColor_;
   // Half the body's height, at the body's scale on the screen.
   float scale = 1;
   const T2DVector onScreen = OnScreenSize();

@@ -34,6 +34,8 @@ public:
   // "Button: " + theme path, state, width, hue, saturation and lightness; empty without a theme.
   std::u16string BodyName() const;
   TKivPicture* Caption() const noexcept { return caption_.get(); }
+  // The caption's picture parameters: its text in the colour of the pointer state.
+  TTextPictureParams CaptionParams() const;
   // Caption text after macro expansion (not expanded yet, as for texts).
   virtual std::u16string ExpandedText() const { return textKeys_.text; }
 
@@ -47,7 +49,6 @@ protected:
 
 private:
   void FindTheme();
-  TTextPictureParams CaptionParams() const;
 
   std::u16string theme_;
   float btnOpacity_ = 100;

@@ -400,6 +400,12 @@ void TKivObject::SetHover(bool hover) {
   changed = 1;
 }
 
+void TKivObject::SetPressed(bool pressed) {
+  if (pressed == pressed_) return;
+  pressed_ = pressed;
+  changed = 1;
+}
+
 TKivSlideHost* TKivObject::GetHost() const {
   const TKivSlide* slide = FindSlide();
   return slide ? slide->GetHost() : nullptr;

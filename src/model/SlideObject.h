@@ -146,6 +146,8 @@ public:
   bool InTime() const noexcept { return inTime_; }
   bool Moved() const noexcept { return moved_; }
   bool Hover() const noexcept { return hover_; }
+  // The pointer is pressed on the object (the button is down over it).
+  bool Pressed() const noexcept { return pressed_; }
   // The content rectangle's corners in slide space: top-left, top-right, bottom-right, bottom-left.
   void GetCorners(T3DVector (&corners)[4]) const;
   // In time, not hidden and with a frame that can be drawn: content kinds draw only then.
@@ -180,6 +182,7 @@ public:
   virtual void SetTimeOnly(bool recursive, double time);
   virtual void Init() {}
   virtual void SetHover(bool hover);
+  virtual void SetPressed(bool pressed);
   // The slide's host; nullptr outside a slide.
   virtual TKivSlideHost* GetHost() const;
   // The root, which must be a slide ("Assertion failure" otherwise).
@@ -240,6 +243,7 @@ private:
   bool inTime_ = false;
   bool moved_ = false;
   bool hover_ = false;
+  bool pressed_ = false;
   // As last drawn.
   float drawnOpacity_ = -1;
   float drawnBlur_ = 0;

@@ -177,6 +177,10 @@ void TTextKeys::Read(const TCommonIniSection& node) {
   shiftY = static_cast<float>(node.ReadFloat(u"ShiftY", 0));
 }
 
+TIniRGB TTextKeys::ColorFor(bool hover, bool pressed) const {
+  return pressed ? clickColor : hover ? hoverColor : color;
+}
+
 TTextPictureParams TTextKeys::PictureParams(std::u16string shownText, TIniRGB shownColor,
                                             int32_t height) const {
   TTextPictureParams params;
@@ -214,7 +218,7 @@ TTextPictureParams TKivText::PictureParams() const {
   // Steps of 8 pixels: small changes of the planned size reuse the picture.
   int32_t pixels = static_cast<int32_t>(std::ceil(std::min(height, float(kMaxTextHeight)) / 8)) * 8;
   pixels = std::clamp(pixels, 8, kMaxTextHeight);
-  return keys_.PictureParams(ExpandedText(), Hover() ? keys_.hoverColor : keys_.color, pixels);
+  return keys_.PictureParams(ExpandedText(), keys_.ColorFor(Hover(), Pressed()), pixels);
 }
 
 std::u16string TKivText::PictureName() const {

@@ -59,6 +59,8 @@ struct TTextKeys {
   float shiftY = 0;
 
   void Read(const TCommonIniSection& node);
+  // The colour in a pointer state: pressed takes the click colour, else hover the hover colour.
+  TIniRGB ColorFor(bool hover, bool pressed) const;
   // The picture parameters for a text (after expansion) in a colour at a block height in pixels.
   TTextPictureParams PictureParams(std::u16string shownText, TIniRGB shownColor, int32_t height) const;
 };

@@ -669,6 +669,31 @@ TEST_F(ContentObjects, TextDefaultsAndKeys) {
   EXPECT_EQ(params.height, 48);
 }
 
+TEST_F(ContentObjects, PointerStatesChooseTheTextColour) {
+  Load("object t: Text\n  TextColor=10,0,0\n  TextColorHover=0,20,0\n  TextColorClick=0,0,30\n"
+       "  BlackBoxSize=100,20\nend\n"
+       "object b: Button\n  Text=Go\n  TextColor=10,0,0\n  TextColorHover=0,20,0\n  TextColorClick=0,0,30\nend\n");
+  auto& text = Child<TKivText>(0);
+  auto& button = Child<TKivButton>(1);
+  // Colour references: blue in the high byte.
+  const struct {
+    bool hover, pressed;
+    uint32_t color;
+  } cases[] = {{false, false, 0x00000A}, {true, false, 0x001400}, {true, true, 0x1E0000}, {false, true, 0x1E0000}};
+  for (const auto& c : cases) {
+    text.SetHover(c.hover);
+    text.SetPressed(c.pressed);
+    button.SetHover(c.hover);
+    button.SetPressed(c.pressed);
+    EXPECT_EQ(text.PictureParams().color, c.color) << c.hover << c.pressed;
+    EXPECT_EQ(button.CaptionParams().color, c.color) << c.hover << c.pressed;
+  }
+  // A change of state redraws the object.
+  text.changed = 0;
+  text.SetPressed(false);
+  EXPECT_TRUE(text.changed);
+}
+
 TEST_F(ContentObjects, TextLoadsItsGeneratedPicture) {
   Load("object t: Text\n  Text=Ab\n  BlackBoxSize=120,40\nend\n");
   auto& text = Child<TKivText>(0);
