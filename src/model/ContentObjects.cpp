@@ -22,9 +22,12 @@ void RegisterContentKinds() {
   RegisterKivObjectKind(u"button", &Make<TKivButton>);
   RegisterKivObjectKind(u"box", &Make<TKivBox>);
   RegisterKivObjectKind(u"frame", &Make<TKivFrame>);
-  RegisterGeneratedPicture(kTextPicturePrefix, [](TKivSlideHost&, std::u16string_view rest) {
+  RegisterGeneratedPicture(kTextPicturePrefix, [](TKivSlideHost& host, std::u16string_view rest) {
     TTextPictureParams params;
-    return DecodeTextPicture(rest, params) ? MakeTextPicture(params) : nullptr;
+    if (!DecodeTextPicture(rest, params)) return TRef<TCachedBitmap>();
+    // The layout the show stores for the text when it has one; else the installed fonts.
+    TOwned<TCachedVectorText> stored = host.LoadStoredText(params.layout);
+    return MakeTextPicture(params, stored.get());
   });
   // The plain body stands in only while no themed generator is registered.
   if (TGeneratedPictureFunc previous = RegisterGeneratedPicture(kButtonPicturePrefix, &MakePlainButtonBody))

@@ -93,8 +93,11 @@ TKivSlideHost::TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callba
         std::lock_guard hold(gate->lock);
         return gate->host ? gate->host->GetGeneratedPicture(name) : nullptr;
       });
-  // Glyph caches stored in a show belong to the program that packed it.
-  if (std::u16string key = ReadExeGuid(*accessor_); !key.empty()) SetFontCacheKey(key);
+  // Glyph caches stored in a show belong to the program that packed it. A show without that file keys
+  // them by its source, so that another show's glyphs of the same font name never serve it.
+  std::u16string key = ReadExeGuid(*accessor_);
+  if (key.empty()) key = u"source " + Utf8ToUtf16(std::to_string(accessor_->Source().Number()));
+  SetFontCacheKey(key);
 }
 
 TKivSlideHost::TKivSlideHost(TCameraCallback camera) {
@@ -157,6 +160,32 @@ TRef<TCachedBitmap> TKivSlideHost::GetGeneratedPicture(std::u16string_view name)
   if (name.starts_with(kSizedTextPicturePrefix)) return placeholder(kSizedTextPlaceholder);
   if (name.starts_with(kTextPicturePrefix)) return placeholder(kTextPlaceholder);
   return nullptr;
+}
+
+TOwned<TCachedVectorText> TKivSlideHost::LoadStoredText(std::u16string_view layoutName) {
+  if (!accessor_ || layoutName.empty()) return nullptr;
+  TOwned<TStream> stream = Open(*accessor_, layoutName);
+  if (!stream) return nullptr;
+  auto fontNeeded = [this](const std::u16string& font) {
+    {
+      std::lock_guard hold(fontsLock_);
+      if (!fontsTried_.insert(font).second) return;
+    }
+    if (FindGlyphCache(font)) return;
+    TOwned<TStream> cache = Open(*accessor_, u"VectTextCache: " + font);
+    if (cache && !LoadGlyphCache(*cache))
+      LogLine("TKivSlideHost.LoadStoredText: glyph cache of \"" + Utf16ToUtf8(font) + "\" cannot be read");
+  };
+  TOwned<TCachedVectorText> text;
+  try {
+    text = LoadCachedVectorText(*stream, fontNeeded);
+  } catch (const std::exception&) {
+    text = nullptr;
+  }
+  if (!text)
+    LogLine("TKivSlideHost.LoadStoredText: layout \"" + Utf16ToUtf8(layoutName) +
+            "\" cannot be read; the text is laid out from the installed fonts");
+  return text;
 }
 
 const TCommonIniSection* FindSlideSection(const TIniStorage& project, std::u16string_view name) {

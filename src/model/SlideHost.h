@@ -6,11 +6,14 @@
 #include "DrawTree.h"
 #include "IniDocument.h"
 #include "ObjectBase.h"
+#include "StoredGlyphs.h"
 #include "Vectors.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -97,6 +100,11 @@ public:
   // can be produced (the effect buffer and texts give their placeholders instead).
   TRef<TCachedBitmap> GetGeneratedPicture(std::u16string_view name);
 
+  // The layout a text stores in the show file of that name (its RasterizedGUID), with the glyph cache of
+  // every font it names loaded from the show file "VectTextCache: " + font name (each font tried once).
+  // nullptr when the show has no such file, or (logged) when it cannot be read.
+  TOwned<TCachedVectorText> LoadStoredText(std::u16string_view layoutName);
+
 private:
   TRef<TFileAccessor> accessor_;
   TSlideHostCallbacks callbacks_; // read-only after creation
@@ -107,6 +115,10 @@ private:
   TSize designSize_;
   // Our generated pictures, offered to the accessor's source. Loader threads may be inside the provider
   // while the host goes: the gate makes the host wait for them and turns later calls away.
+  // Glyph caches looked for in the show, found or not; the loader threads of the slides share it.
+  std::mutex fontsLock_;
+  std::set<std::u16string> fontsTried_; // under fontsLock_
+
   struct TProviderGate;
   std::shared_ptr<TProviderGate> gate_;
   std::unique_ptr<TCallbackHandle> provider_;

@@ -74,7 +74,7 @@ std::u16string EncodeTextPicture(const TTextPictureParams& params) {
     AppendNameNumber(out, value);
     out.push_back(u',');
   }
-  for (const std::u16string* text : {&params.fontName, &params.text}) {
+  for (const std::u16string* text : {&params.fontName, &params.text, &params.layout}) {
     AppendNameNumber(out, static_cast<int64_t>(text->size()));
     out.push_back(u':');
     out.append(*text);
@@ -90,7 +90,8 @@ bool DecodeTextPicture(std::u16string_view encoded, TTextPictureParams& params) 
       !ParseNameNumber(encoded, pos, u',', read.fontStyle) ||
       !ParseNameNumber(encoded, pos, u',', read.align) ||
       !ParseNameNumber(encoded, pos, u',', read.lineSpacing) || !ParseCounted(encoded, pos, read.fontName) ||
-      !ParseCounted(encoded, pos, read.text) || pos != encoded.size())
+      !ParseCounted(encoded, pos, read.text) || !ParseCounted(encoded, pos, read.layout) ||
+      pos != encoded.size())
     return false;
   if (color < 0 || color > 0xFFFFFF || read.align < 0 || read.align > 2) return false;
   read.color = static_cast<uint32_t>(color);
@@ -125,17 +126,21 @@ int32_t ParseFontStyleLetters(std::u16string_view letters) {
   return styles;
 }
 
-TRef<TCachedBitmap> MakeTextPicture(const TTextPictureParams& params) {
-  const std::vector<std::u16string> lines = SplitLines(params.text);
-  std::u16string descriptor = params.fontName.empty() ? std::u16string(u"Arial") : params.fontName;
-  std::u16string styles;
-  if (params.fontStyle & kFontBold) styles += u"Bold,";
-  if (params.fontStyle & kFontItalic) styles += u"Italic,";
-  if (!styles.empty()) {
-    styles.pop_back();
-    descriptor += u":" + styles;
+TRef<TCachedBitmap> MakeTextPicture(const TTextPictureParams& params, TVectorText* stored) {
+  TOwned<TSimpleVectorText> live;
+  TVectorText* text = stored;
+  if (!text) {
+    std::u16string descriptor = params.fontName.empty() ? std::u16string(u"Arial") : params.fontName;
+    std::u16string styles;
+    if (params.fontStyle & kFontBold) styles += u"Bold,";
+    if (params.fontStyle & kFontItalic) styles += u"Italic,";
+    if (!styles.empty()) {
+      styles.pop_back();
+      descriptor += u":" + styles;
+    }
+    live = MakeVectorText(descriptor, SplitLines(params.text));
+    text = live.get();
   }
-  TOwned<TSimpleVectorText> text = MakeVectorText(descriptor, lines);
   if (!text || text->LineCount() == 0) return nullptr;
   const double lineHeight = static_cast<double>(text->Metrics().ascent) + text->Metrics().descent;
   if (!(lineHeight > 0)) return nullptr;
@@ -144,7 +149,7 @@ TRef<TCachedBitmap> MakeTextPicture(const TTextPictureParams& params) {
   const double block = lineHeight * count + lineHeight * spacing / 200 * (count - 1);
   const double height = std::clamp(params.height, 1, kMaxTextHeight);
   TTextProducer producer;
-  producer.SetText(text.get(), false);
+  producer.SetText(text, false);
   producer.SetAlignment(static_cast<TTextAlign>(std::clamp(params.align, 0, 2)));
   producer.SetLineSpacing(spacing);
   // The same colour twice: the pixels around the glyphs stay transparent.
@@ -191,6 +196,7 @@ TTextPictureParams TTextKeys::PictureParams(std::u16string shownText, TIniRGB sh
   params.align = static_cast<int32_t>(align);
   params.lineSpacing = lineSpacing;
   params.height = height;
+  params.layout = rasterizedGuid;
   return params;
 }
 

@@ -24,14 +24,16 @@ struct TTextPictureParams {
   int32_t align = 1;         // 0 left, 1 centre, 2 right
   int32_t lineSpacing = 0;   // percent of a line
   int32_t height = 0;        // pixels of the whole text block
+  std::u16string layout;     // the show file holding the text's stored layout (RasterizedGUID); may be empty
 
   bool operator==(const TTextPictureParams&) const = default;
 };
 std::u16string EncodeTextPicture(const TTextPictureParams& params);
 // False for a name that is not an encoding.
 bool DecodeTextPicture(std::u16string_view encoded, TTextPictureParams& params);
-// The picture of a text; nullptr when no font can be opened or the text is empty.
-TRef<TCachedBitmap> MakeTextPicture(const TTextPictureParams& params);
+// The picture of a text, drawn from a stored layout when one is given, else laid out from the installed
+// fonts; nullptr when no font can be opened or the text is empty.
+TRef<TCachedBitmap> MakeTextPicture(const TTextPictureParams& params, TVectorText* stored = nullptr);
 // "B", "I", "U" and "S" in any case and order; other letters are ignored.
 int32_t ParseFontStyleLetters(std::u16string_view letters);
 

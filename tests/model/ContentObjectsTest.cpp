@@ -207,6 +207,7 @@ TEST(ContentRules, TextPictureNamesRoundTrip) {
   params.align = 2;
   params.lineSpacing = -20;
   params.height = 96;
+  params.layout = U("{0A1B-2C}");
   const std::u16string encoded = EncodeTextPicture(params);
   TTextPictureParams decoded;
   ASSERT_TRUE(DecodeTextPicture(encoded, decoded));

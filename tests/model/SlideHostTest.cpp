@@ -5,6 +5,7 @@
 #include "../render/DrawerTestSupport.h"
 #include "../support/TestBmp.h"
 #include "RecordingDrawer.h"
+#include "StoredTextWriter.h"
 #include "Assert.h"
 #include "StoredGlyphs.h"
 #include "CacheImageDecoder.h"
@@ -327,8 +328,9 @@ TEST(SlideHost, ShowsExeGuidKeysTheFontCache) {
     const char* exeGuid; // nullptr: no such file
     int fontsLeft;
   };
-  // The show's key is the running one (line end and all): its glyphs stay; another key drops them.
-  const TCase cases[] = {{"{0A1B}\r\n", 1}, {nullptr, 1}, {"{FFFF}", 0}};
+  // The show's key is the running one (line end and all): its glyphs stay; another key drops them, and so
+  // does a show without the file (another show's glyphs of the same font name would serve it otherwise).
+  const TCase cases[] = {{"{0A1B}\r\n", 1}, {nullptr, 0}, {"{FFFF}", 0}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.exeGuid ? c.exeGuid : "none");
     SetFontCacheKey(u""); // starts empty
@@ -341,6 +343,30 @@ TEST(SlideHost, ShowsExeGuidKeysTheFontCache) {
     TRef<TKivSlideHost> host = Host(&show.Accessor());
     EXPECT_EQ(FontCacheSize(), c.fontsLeft);
   }
+  SetFontCacheKey(u"");
+}
+
+TEST(SlideHost, StoredTextLayoutsAndTheirGlyphCachesComeFromTheShow) {
+  std::string error;
+  const std::optional<TStoredText> stored =
+      MakeStoredText(std::string(KIV_TEST_MEDIA) + "/fonts/go/Go-Regular.ttf", u"Kiv Stencil", {u"Hi"}, error);
+  ASSERT_TRUE(stored) << error;
+  TShowFolder show;
+  show.Write("{LAYOUT}", std::string(stored->layout.begin(), stored->layout.end()));
+  show.Write("VectTextCache: Kiv Stencil", std::string(stored->glyphCache.begin(), stored->glyphCache.end()));
+  show.Write("{BROKEN}", "not a layout");
+  TRef<TKivSlideHost> host = Host(&show.Accessor());
+
+  TOwned<TCachedVectorText> text = host->LoadStoredText(u"{LAYOUT}");
+  ASSERT_TRUE(text);
+  ASSERT_EQ(text->GlyphCount(0), 2);
+  EXPECT_TRUE(text->GlyphMetrics(0, 0).present); // its font's glyphs were loaded from the show
+  EXPECT_EQ(FontCacheSize(), 1);
+  ASSERT_TRUE(host->LoadStoredText(u"{LAYOUT}"));
+  EXPECT_EQ(FontCacheSize(), 1); // once per font
+  EXPECT_FALSE(host->LoadStoredText(u"{MISSING}"));
+  EXPECT_FALSE(host->LoadStoredText(u"{BROKEN}"));
+  EXPECT_FALSE(host->LoadStoredText(u""));
   SetFontCacheKey(u"");
 }
 
