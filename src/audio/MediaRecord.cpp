@@ -47,10 +47,7 @@ TStreamPtr TStreamWrapperClass::OpenShifted(void* owner, const std::string& file
 void TStreamWrapperClass::Close(void* owner, TStreamPtr stream, const TStreamCloseHandler& handler) {
   if (!stream) return;
   std::lock_guard guard(lock_);
-  if (auto* shifted = dynamic_cast<TMp3ShiftStream*>(stream.get())) {
-    TStreamPtr inner = shifted->ReleaseInner();
-    stream = std::move(inner);
-  }
+  if (auto* shifted = dynamic_cast<TMp3ShiftStream*>(stream.get())) stream = shifted->ReleaseInner();
   if (handler) handler(owner, std::move(stream));
 }
 
