@@ -23,45 +23,32 @@ TWaveFormat StandardWaveFormat() {
   return f;
 }
 
-TStream* TStreamWrapperClass::Open(void* owner, const std::string& fileName,
-                                   const TStreamOpenHandler& handler) {
-  std::lock_guard guard(lock_);
+TStreamPtr TStreamWrapperClass::Open(void* owner, const std::string& fileName,
+                                     const TStreamOpenHandler& handler) {
   try {
     if (handler) return handler(owner, fileName);
-    return new TFileStream(fileName, TFileMode::OpenRead);
+    return MakeOwned<TFileStream>(fileName, TFileMode::OpenRead);
   } catch (const std::exception&) {
     return nullptr;
   }
 }
 
-TStream* TStreamWrapperClass::OpenShifted(void* owner, const std::string& fileName, int64_t shift,
-                                          const TStreamOpenHandler& handler) {
-  std::lock_guard guard(lock_);
-  TStream* inner = Open(owner, fileName, handler);
+TStreamPtr TStreamWrapperClass::OpenShifted(void* owner, const std::string& fileName, int64_t shift,
+                                            const TStreamOpenHandler& handler) {
+  TStreamPtr inner = Open(owner, fileName, handler);
   if (!inner) return nullptr;
   try {
-    return new TMp3ShiftStream(inner, shift);
+    return MakeOwned<TMp3ShiftStream>(std::move(inner), shift);
   } catch (const std::exception&) {
-    TObj::Free(inner);
-    return nullptr;
+    return nullptr; // the view had adopted the stream and freed it
   }
 }
 
-void TStreamWrapperClass::Close(void* owner, TStream* stream, const TStreamCloseHandler& handler) {
-  std::lock_guard guard(lock_);
+void TStreamWrapperClass::Close(void* owner, TStreamPtr stream, const TStreamCloseHandler& handler) {
   if (!stream) return;
-  auto closeOne = [&](TStream* s) {
-    if (handler)
-      handler(owner, s);
-    else
-      TObj::Free(s);
-  };
-  if (auto* shifted = dynamic_cast<TMp3ShiftStream*>(stream)) {
-    closeOne(shifted->ReleaseInner());
-    TObj::Free(shifted);
-    return;
-  }
-  closeOne(stream);
+  std::lock_guard guard(lock_);
+  if (auto* shifted = dynamic_cast<TMp3ShiftStream*>(stream.get())) stream = shifted->ReleaseInner();
+  if (handler) handler(owner, std::move(stream));
 }
 
 int64_t TStreamWrapperClass::Position(TStream& stream) {

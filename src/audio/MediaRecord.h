@@ -71,18 +71,23 @@ struct TStreamCallbackTable {
 }
 const TStreamCallbackTable& StreamCallbacks();
 
-// Handlers of Open/Close; a handler whose function is empty is not called.
-using TStreamOpenHandler = std::function<TStream*(void* owner, const std::string& fileName)>;
-using TStreamCloseHandler = std::function<void(void* owner, TStream* stream)>;
+// Handlers of Open/Close; a handler whose function is empty is not called. The close handler receives the
+// stream to dispose of; what it does not keep is freed when it returns.
+using TStreamOpenHandler = std::function<TStreamPtr(void* owner, const std::string& fileName)>;
+using TStreamCloseHandler = std::function<void(void* owner, TStreamPtr stream)>;
 
-// One per process. Every operation holds the one lock, so a seek-and-read inside one call is atomic.
+// One per process. Reads, seeks and sizes hold the one lock, so a seek-and-read inside one call is atomic.
 class TStreamWrapperClass : public TRefObj {
 public:
   // The handler's stream, else the file opened read-only; nullptr when neither works. Never raises.
-  TStream* Open(void* owner, const std::string& fileName, const TStreamOpenHandler& handler = {});
-  TStream* OpenShifted(void* owner, const std::string& fileName, int64_t shift,
-                       const TStreamOpenHandler& handler = {});
-  void Close(void* owner, TStream* stream, const TStreamCloseHandler& handler = {});
+  // Runs without the lock: a handler may inflate a stored file for seconds, and the sounds and videos
+  // already playing read through this helper meanwhile.
+  TStreamPtr Open(void* owner, const std::string& fileName, const TStreamOpenHandler& handler = {});
+  TStreamPtr OpenShifted(void* owner, const std::string& fileName, int64_t shift,
+                         const TStreamOpenHandler& handler = {});
+  // Gives the stream (of a shifted view: its inner stream) to the handler, or frees it. Under the lock, so
+  // that a read of the stream in progress on another thread ends first.
+  void Close(void* owner, TStreamPtr stream, const TStreamCloseHandler& handler = {});
 
   int64_t Position(TStream& stream);
   int64_t Size(TStream& stream);
@@ -91,7 +96,7 @@ public:
   int64_t Read(TStream& stream, void* buffer, int64_t count);
 
 private:
-  std::recursive_mutex lock_;
+  std::recursive_mutex lock_; // held by Position, Size, Seek, Read and Close
 };
 
 // The process-wide helper; it lives until the program ends.

@@ -2,21 +2,11 @@
 
 #include "Assert.h"
 
-#include <utility>
-
 namespace kiv {
 
-TMp3ShiftStream::TMp3ShiftStream(TStream* inner, int64_t shift) : inner_(inner), shift_(shift) {
+TMp3ShiftStream::TMp3ShiftStream(TStreamPtr inner, int64_t shift) : inner_(std::move(inner)), shift_(shift) {
   RY_ASSERT(inner_ != nullptr);
   inner_->SetPosition(shift_);
-}
-
-TMp3ShiftStream::~TMp3ShiftStream() {
-  if (inner_) TObj::Free(inner_);
-}
-
-TStream* TMp3ShiftStream::ReleaseInner() noexcept {
-  return std::exchange(inner_, nullptr);
 }
 
 void TMp3ShiftStream::SetSize(int64_t) {

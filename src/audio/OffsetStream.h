@@ -3,13 +3,15 @@
 
 #include "Streams.h"
 
+#include <utility>
+
 namespace kiv {
 
 class TMp3ShiftStream : public TStream {
 public:
-  // Takes ownership of inner (freed with this view unless released) and seeks it to the shift.
-  TMp3ShiftStream(TStream* inner, int64_t shift);
-  ~TMp3ShiftStream() override;
+  // Adopts inner (freed with this view unless released; also when the seek to the shift fails) and seeks
+  // it to the shift.
+  TMp3ShiftStream(TStreamPtr inner, int64_t shift);
 
   int64_t GetPosition() override { return inner_->GetPosition() - shift_; }
   void SetPosition(int64_t position) override { inner_->SetPosition(position + shift_); }
@@ -18,13 +20,13 @@ public:
   int64_t Read(void* buffer, int64_t count) override { return inner_->Read(buffer, count); }
   int64_t Write(const void* buffer, int64_t count) override;
 
-  TStream* Inner() const noexcept { return inner_; }
+  TStream* Inner() const noexcept { return inner_.get(); }
   int64_t Shift() const noexcept { return shift_; }
   // Hands the inner stream to the caller; the view must not be used afterwards.
-  TStream* ReleaseInner() noexcept;
+  TStreamPtr ReleaseInner() noexcept { return std::move(inner_); }
 
 private:
-  TStream* inner_;
+  TStreamPtr inner_;
   int64_t shift_;
 };
 

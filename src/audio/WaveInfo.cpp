@@ -182,8 +182,10 @@ bool TRiffInfo::Parse(TStream& stream, TMediaInfo& info) {
       // Some writers put a wrong average byte rate here; it follows from the block layout.
       const uint16_t samplesPerBlock = Le16(fmt + 18);
       if (samplesPerBlock < 2) return false;
-      format.avgBytesPerSec = static_cast<uint32_t>(
-          std::nearbyint(double(format.samplesPerSec) * format.blockAlign / samplesPerBlock));
+      const double bytesPerSecond =
+          std::nearbyint(double(format.samplesPerSec) * format.blockAlign / samplesPerBlock);
+      if (bytesPerSecond > UINT32_MAX) return false; // no rate a file could stream
+      format.avgBytesPerSec = static_cast<uint32_t>(bytesPerSecond);
     }
     if (!IsUsableWaveFormat(format, type) || !haveData) return false;
 

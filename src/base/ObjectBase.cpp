@@ -69,6 +69,14 @@ int TRefObj::_Release() {
   return left;
 }
 
+void TRefObj::ReleaseQuietly(TRefObj* obj) noexcept {
+  try {
+    obj->_Release();
+  } catch (...) {
+    // Reported through the assertion sink by Free.
+  }
+}
+
 void TRefObj::AddRef(TRefObj* obj) {
   if (!obj) RaiseAssertion("(nil)._AddRef call", __FILE__, __LINE__);
   obj->_AddRef();

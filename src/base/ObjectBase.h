@@ -59,6 +59,9 @@ public:
   // Null-checked forms: "(nil)._AddRef call" / "(nil)._Release call" on nothing.
   static void AddRef(TRefObj* obj);
   static void Release(TRefObj* obj);
+  // _Release for holders' destructors: a failed clean-up of the last reference has been reported through
+  // the assertion sink already, and is not thrown out of them.
+  static void ReleaseQuietly(TRefObj* obj) noexcept;
 
   // 'Incorrect RefObject: "TName"' when a freshly built object no longer holds its creator's reference.
   void CheckConstructed() const;
@@ -102,8 +105,11 @@ public:
     std::swap(obj_, other.obj_);
     return *this;
   }
-  ~TRef() { reset(); }
+  ~TRef() {
+    if (T* obj = std::exchange(obj_, nullptr)) TRefObj::ReleaseQuietly(obj);
+  }
 
+  // Raises what freeing the last reference raises; the destructor reports it instead.
   void reset() {
     if (T* obj = std::exchange(obj_, nullptr)) obj->_Release();
   }

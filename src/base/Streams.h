@@ -31,6 +31,11 @@ public:
   void WriteBuffer(const void* buffer, int64_t count);
 };
 
+// The owning handle through which streams are handed out and adopted. Its deleter frees through
+// TObj::Free and never throws (a failed clean-up is reported through the assertion sink), so holders may
+// sit in destructors and in objects whose construction fails half-way.
+using TStreamPtr = TOwned<TStream>;
+
 class TMemoryStream : public TStream {
 public:
   TMemoryStream() = default;

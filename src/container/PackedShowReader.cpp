@@ -74,19 +74,20 @@ TKivUnpack::TKivUnpack(std::string fileName) : fileName_(std::move(fileName)) {
 }
 
 void TKivUnpack::Open() {
-  TOwned<TStream> stream;
+  std::shared_ptr<const TSharedFile> file;
   try {
-    stream = MakeOwned<TFileStream>(fileName_, TFileMode::OpenRead);
+    file = TSharedFile::Open(fileName_);
   } catch (const EStreamError&) {
     message_ = kNotFound;
     return;
   }
+  TPositionedFileStream stream(file);
   int64_t start = 0;
   try {
-    trailer_ = FindTrailer(*stream);
+    trailer_ = FindTrailer(stream);
     if (trailer_.form == TTrailerForm::None) return;
     // The structure block must lie inside the file, before the recorded position it is found through.
-    const int64_t recorded = trailer_.end >= 12 ? ReadInt64At(*stream, trailer_.end - 12) : -1;
+    const int64_t recorded = trailer_.end >= 12 ? ReadInt64At(stream, trailer_.end - 12) : -1;
     if (__builtin_add_overflow(recorded, trailer_.baseShift, &start) || start < 0 ||
         start > trailer_.end - 12) {
       message_ = kDamaged;
@@ -99,8 +100,8 @@ void TKivUnpack::Open() {
   strucPosition_ = start;
 
   TMemoryStream text;
-  stream->SetPosition(start);
-  InflateRaw(*stream, trailer_.end - 12 - start, text, kMaxStructureSize);
+  stream.SetPosition(start);
+  InflateRaw(stream, trailer_.end - 12 - start, text, kMaxStructureSize);
   text.SetPosition(0);
   struc_ = TRef<TUnpackStruc>::Make();
   struc_->LoadFromStream(text);
@@ -118,7 +119,7 @@ void TKivUnpack::Open() {
     shift_ = start - written;
   }
   version_ = doc.ReadString(kProtectionSection, u"kivversion", u"");
-  stream_ = std::move(stream);
+  file_ = std::move(file);
 }
 
 TKivEntryInfo TKivUnpack::EntryInfo(std::u16string_view name) const {
@@ -151,11 +152,10 @@ int64_t TKivUnpack::InflateLimit(int64_t storedSize) {
   return std::min(kMaxEntrySize, std::max<int64_t>(int64_t{1} << 16, storedSize * kMaxInflateRatio));
 }
 
-TOwned<TStream> TKivUnpack::OpenEntry(std::u16string_view name) const {
+TStreamPtr TKivUnpack::OpenEntry(std::u16string_view name) const {
   const TKivEntryInfo info = EntryInfo(name);
   if (!info.found) return nullptr;
-  auto window = MakeOwned<TPartialStream>(MakeOwned<TFileStream>(fileName_, TFileMode::OpenRead),
-                                          info.position, info.size);
+  auto window = MakeOwned<TPartialStream>(MakeOwned<TPositionedFileStream>(file_), info.position, info.size);
   switch (info.method) {
   case 1: {
     auto memory = MakeOwned<TMemoryStream>();
@@ -170,7 +170,7 @@ TOwned<TStream> TKivUnpack::OpenEntry(std::u16string_view name) const {
   }
 }
 
-TOwned<TStream> TKivUnpack::OpenEntry(std::string_view utf8Name) const {
+TStreamPtr TKivUnpack::OpenEntry(std::string_view utf8Name) const {
   return OpenEntry(Utf8ToUtf16(utf8Name));
 }
 

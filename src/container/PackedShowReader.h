@@ -5,9 +5,11 @@
 
 #include "IniDocument.h"
 #include "ObjectBase.h"
+#include "PositionedFileStream.h"
 #include "Streams.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -66,7 +68,7 @@ public:
   // raises EInflateError, as the zlib binding does.
   explicit TKivUnpack(std::string fileName);
 
-  bool IsOpen() const noexcept { return stream_ != nullptr; }
+  bool IsOpen() const noexcept { return file_ != nullptr; }
   // "Slideshow File not Found", "Slide-show File Damaged", or empty (not a packed show, or open).
   const std::string& Message() const noexcept { return message_; }
   const std::u16string& Version() const noexcept { return version_; }
@@ -84,11 +86,13 @@ public:
   TKivEntryInfo EntryInfo(std::u16string_view name) const;
   // The same for one section of the structure document (which may be one of several of the same name).
   TKivEntryInfo EntryInfo(const TIniSection& section) const;
-  // A fresh read-only stream over the stored file, on its own file handle, or nullptr when the entry is
-  // missing or incomplete. Stream errors ("Insufficient Source Size", EInflateError) pass to the caller.
-  // Safe to call from several threads at once.
-  TOwned<TStream> OpenEntry(std::u16string_view name) const;
-  TOwned<TStream> OpenEntry(std::string_view utf8Name) const;
+  // A fresh read-only stream over the stored file, or nullptr when the entry is missing or incomplete.
+  // It reads the file opened here, with positioned reads and a position of its own, so a show replaced on
+  // disk meanwhile is never read with this one's positions; it may outlive this object. Stream errors
+  // ("Insufficient Source Size", EInflateError) pass to the caller. Safe to call from several threads at
+  // once; method-1 entries inflate on the calling thread, under no lock.
+  TStreamPtr OpenEntry(std::u16string_view name) const;
+  TStreamPtr OpenEntry(std::string_view utf8Name) const;
 
   // The stored file's limit when inflated into memory.
   static int64_t InflateLimit(int64_t storedSize);
@@ -98,14 +102,14 @@ private:
   TKivEntryInfo Info(const TIniSection& section) const;
 
   std::string fileName_;
-  TOwned<TStream> stream_; // the container, kept open while the show is open; nullptr when not open
+  std::shared_ptr<const TSharedFile> file_; // the container, set once when it opens; nullptr when not open
   TKivTrailer trailer_;
   int64_t shift_ = 0;
   int64_t strucPosition_ = 0;
   TRef<TUnpackStruc> struc_;
   std::u16string version_;
   std::string message_;
-  mutable std::mutex lookupLock_; // lookups only; reading runs outside it on per-entry handles
+  mutable std::mutex lookupLock_; // lookups only; reading runs outside it on per-entry positions
 };
 
 // Opens a container only to read its "kivversion". Any failure means "not a packed show".

@@ -169,6 +169,8 @@ TFFMpegDll::~TFFMpegDll() = default;
 
 TKivMedia* TFFMpegDll::OpenMedia(const std::string& name, TStream& stream) {
   std::lock_guard guard(MediaLock());
+  // Made first: nothing below may raise once the library holds the media.
+  auto record = std::make_unique<TVideoDataEx>();
   StreamWrapper().Seek(stream, 0, 0);
   TKivMedia* media = api_.OpenMediaFile(name.c_str(), &stream,
                                         reinterpret_cast<const TKivStreamCallbacks*>(&StreamCallbacks()));
@@ -178,7 +180,7 @@ TKivMedia* TFFMpegDll::OpenMedia(const std::string& name, TStream& stream) {
     return nullptr;
   }
   if (media->height == 1088) media->height = 1080;
-  auto* data = new TVideoDataEx;
+  TVideoDataEx* data = record.release();
   media->userData = data;
   char format[128] = {};
   api_.GetFormatName(media, format, sizeof(format), 0);

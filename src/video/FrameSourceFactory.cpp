@@ -22,30 +22,15 @@ TRegistry& Registry() {
   return registry;
 }
 
-std::unique_ptr<TFrameSource> DefaultFactory(TStream* stream, bool ownsStream, const std::string& fileName) {
-  return MakeWinVideoSource(stream, ownsStream, fileName);
+std::unique_ptr<TFrameSource> DefaultFactory(TStream& stream, TStreamPtr owned, const std::string& fileName) {
+  if (owned) return MakeWinVideoSource(std::move(owned), fileName);
+  return MakeWinVideoSource(stream, fileName);
 }
 
-} // namespace
-
-void SetFrameSourceFactory(TFrameSourceFactory factory) {
-  std::lock_guard guard(Registry().lock);
-  Registry().factory = std::move(factory);
-}
-
-std::string VideoParamsKey(const std::string& fileName, int64_t* fileSize) {
-  struct stat st {};
-  if (::stat(fileName.c_str(), &st) != 0) return {};
-  if (fileSize) *fileSize = st.st_size;
-  std::tm local{};
-  const time_t modified = st.st_mtime;
-  localtime_r(&modified, &local);
-  char date[48];
-  std::snprintf(date, sizeof(date), "%02d.%02d.%04d", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900);
-  return fileName + ":" + date;
-}
-
-std::unique_ptr<TFrameSource> OpenVideoSource(TStream* stream, bool ownsStream, const std::string& fileName) {
+// Reads the owned stream when there is one, else the borrowed one.
+std::unique_ptr<TFrameSource> OpenSource(TStreamPtr owned, TStream* borrowed, const std::string& fileName) {
+  TStream* stream = owned ? owned.get() : borrowed;
+  if (!stream) return nullptr;
   TFrameSourceFactory factory;
   {
     std::lock_guard guard(Registry().lock);
@@ -53,7 +38,8 @@ std::unique_ptr<TFrameSource> OpenVideoSource(TStream* stream, bool ownsStream, 
   }
   std::unique_ptr<TFrameSource> source;
   try {
-    source = factory ? factory(stream, ownsStream, fileName) : DefaultFactory(stream, ownsStream, fileName);
+    source = factory ? factory(*stream, std::move(owned), fileName)
+                     : DefaultFactory(*stream, std::move(owned), fileName);
   } catch (const std::exception&) {
     source.reset();
   }
@@ -78,6 +64,33 @@ std::unique_ptr<TFrameSource> OpenVideoSource(TStream* stream, bool ownsStream, 
   params.fileSize = size;
   table.emplace_back(key, std::move(params));
   return source;
+}
+
+} // namespace
+
+void SetFrameSourceFactory(TFrameSourceFactory factory) {
+  std::lock_guard guard(Registry().lock);
+  Registry().factory = std::move(factory);
+}
+
+std::string VideoParamsKey(const std::string& fileName, int64_t* fileSize) {
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0) return {};
+  if (fileSize) *fileSize = st.st_size;
+  std::tm local{};
+  const time_t modified = st.st_mtime;
+  localtime_r(&modified, &local);
+  char date[48];
+  std::snprintf(date, sizeof(date), "%02d.%02d.%04d", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900);
+  return fileName + ":" + date;
+}
+
+std::unique_ptr<TFrameSource> OpenVideoSource(TStream* stream, bool ownsStream, const std::string& fileName) {
+  return OpenSource(TStreamPtr(ownsStream ? stream : nullptr), ownsStream ? nullptr : stream, fileName);
+}
+
+std::unique_ptr<TFrameSource> OpenVideoSource(TStreamPtr stream, const std::string& fileName) {
+  return OpenSource(std::move(stream), nullptr, fileName);
 }
 
 bool FindVideoParams(const std::string& key, TVideoClipParams& params) {

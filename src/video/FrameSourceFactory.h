@@ -10,7 +10,10 @@
 
 namespace kiv {
 
-using TFrameSourceFactory = std::function<std::unique_ptr<TFrameSource>(TStream* stream, bool ownsStream,
+// Makes a source reading `stream`. owned holds the same stream when the source is to own it, else it is
+// empty and the stream outlives the source. What the factory does not adopt is freed when it returns or
+// throws.
+using TFrameSourceFactory = std::function<std::unique_ptr<TFrameSource>(TStream& stream, TStreamPtr owned,
                                                                         const std::string& fileName)>;
 
 // Replaces the factory (the default makes a TWinVideoSource); an empty function restores the default.
@@ -19,6 +22,7 @@ void SetFrameSourceFactory(TFrameSourceFactory factory);
 // A frame source for the stream, or nullptr. The stream is freed with the source when ownsStream (and
 // at once when no source is made). Never raises.
 std::unique_ptr<TFrameSource> OpenVideoSource(TStream* stream, bool ownsStream, const std::string& fileName);
+std::unique_ptr<TFrameSource> OpenVideoSource(TStreamPtr stream, const std::string& fileName);
 
 struct TVideoClipParams {
   int width = 0;

@@ -132,6 +132,22 @@ TEST(WaveInfo, MsAdpcmKeepsItsExtension) {
   EXPECT_NEAR(info.duration, 4 * 1012 * 1000.0 / 22050, 1.0);
 }
 
+// A block layout whose byte rate does not fit the format's 32 bits (rate x block align / samples per block)
+// is no file to play, not one with a wrapped rate.
+TEST(WaveInfo, MsAdpcmWhoseByteRateDoesNotFitIsRejected) {
+  TBytes fmt = FmtBody({2, 2, 384000, 1, 65535, 4});
+  Put16(fmt, 32); // extra size
+  Put16(fmt, 2);  // samples per block
+  Put16(fmt, 7);  // coefficient count
+  fmt.resize(50, 0);
+  TBytes chunks;
+  PutChunk(chunks, "fmt ", fmt);
+  PutChunk(chunks, "data", TBytes(400, 0));
+  TMediaInfo info;
+  EXPECT_FALSE(Describe(Riff(chunks), "speech.wav", info));
+  EXPECT_EQ(info.type, TMediaType::Unknown);
+}
+
 struct TBadFormat {
   const char* what;
   TFmt fmt;

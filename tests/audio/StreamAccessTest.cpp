@@ -1,16 +1,22 @@
 // The stream helper, the shifted stream and the local buffer.
 
+#include "Assert.h"
+#include "MediaRecord.h"
+#include "OffsetStream.h"
+#include "PackedShowReader.h"
+#include "PackedShowWriter.h"
 #include "SampleBuffer.h"
 #include "TestEnvironment.h"
-#include "OffsetStream.h"
-#include "MediaRecord.h"
-#include "Assert.h"
+#include "TrackedStream.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <numeric>
+#include <thread>
 
 using namespace kiv;
 
@@ -59,7 +65,7 @@ TEST(StreamHelper, OpensFilesHandlersAndShiftedViews) {
   }
   TStreamWrapperClass& helper = StreamWrapper();
   EXPECT_EQ(helper.Open(nullptr, "/nonexistent/file"), nullptr);
-  TStream* shifted = helper.OpenShifted(nullptr, path.string(), 4);
+  TStreamPtr shifted = helper.OpenShifted(nullptr, path.string(), 4);
   ASSERT_NE(shifted, nullptr);
   EXPECT_EQ(helper.Size(*shifted), 6);
   EXPECT_EQ(helper.Position(*shifted), 0);
@@ -70,30 +76,92 @@ TEST(StreamHelper, OpensFilesHandlersAndShiftedViews) {
   helper.Read(*shifted, &b, 1);
   EXPECT_EQ(b, 7);
   int closed = 0;
-  helper.Close(nullptr, shifted, [&](void*, TStream* inner) {
+  helper.Close(nullptr, std::move(shifted), [&](void*, TStreamPtr inner) {
     ++closed;
-    EXPECT_EQ(dynamic_cast<TMp3ShiftStream*>(inner), nullptr); // the handler gets the inner stream
-    TObj::Free(inner);
+    EXPECT_EQ(dynamic_cast<TMp3ShiftStream*>(inner.get()), nullptr); // the handler gets the inner stream
   });
   EXPECT_EQ(closed, 1);
   int opened = 0;
-  TStream* fromHandler = helper.Open(nullptr, "stored.mp3", [&](void*, const std::string& name) -> TStream* {
+  TStreamPtr fromHandler = helper.Open(nullptr, "stored.mp3", [&](void*, const std::string& name) {
     ++opened;
     EXPECT_EQ(name, "stored.mp3");
-    return Counting(3);
+    return TStreamPtr(Counting(3));
   });
   ASSERT_NE(fromHandler, nullptr);
   EXPECT_EQ(opened, 1);
   EXPECT_EQ(helper.Size(*fromHandler), 3);
-  helper.Close(nullptr, fromHandler);
+  helper.Close(nullptr, std::move(fromHandler));
   std::filesystem::remove(path);
 }
 
+// An open handler may inflate a stored file of up to a gigabyte; reads of the sounds and videos already
+// playing go through the same helper and must not wait for it.
+TEST(StreamHelper, ReadsGoOnWhileAnOpenHandlerInflatesAStoredFile) {
+  const std::filesystem::path path = kivtest::FreshTempDir("stream_helper_inflate") / "show.KvShow";
+  const std::vector<uint8_t> big(size_t{32} << 20, 7);
+  {
+    TFileStream file(path.string(), TFileMode::Create);
+    TKivPacker packer(file);
+    packer.Add(u"music.wav", big, 1);
+    packer.Finish(TTrailerForm::A);
+  }
+  TKivUnpack unpack(path.string());
+  ASSERT_TRUE(unpack.IsOpen());
+
+  TStreamWrapperClass& helper = StreamWrapper();
+  std::promise<void> entered, probed;
+  std::future<void> probedFuture = probed.get_future();
+  TStreamPtr opened;
+  std::thread opener([&] {
+    opened = helper.Open(nullptr, "music.wav", [&](void*, const std::string&) {
+      entered.set_value();
+      probedFuture.wait_for(std::chrono::seconds(60));
+      return unpack.OpenEntry(u"music.wav");
+    });
+  });
+  entered.get_future().wait();
+
+  TOwned<TMemoryStream> playing(Counting(10));
+  auto read = std::async(std::launch::async, [&] {
+    uint8_t b = 0;
+    helper.Seek(*playing, 0, 3);
+    return helper.Read(*playing, &b, 1) == 1 ? b : -1;
+  });
+  const bool readInTime = read.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  probed.set_value();
+  opener.join();
+  EXPECT_TRUE(readInTime) << "a read waited for the open handler";
+  EXPECT_EQ(read.get(), 3);
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(helper.Size(*opened), static_cast<int64_t>(big.size()));
+  helper.Close(nullptr, std::move(opened));
+}
+
 TEST(ShiftStream, WritingIsRefused) {
-  TMp3ShiftStream stream(Counting(10), 2);
+  TMp3ShiftStream stream(TStreamPtr(Counting(10)), 2);
   const TAssertionSink previous = SetAssertionSink([](const std::string&) {});
   EXPECT_THROW(stream.Write("x", 1), EAssertion);
   SetAssertionSink(previous);
+}
+
+// The view adopts its inner stream before it seeks; a seek that fails must not leave the stream orphaned.
+TEST(ShiftStream, FreesTheInnerStreamWhenItsConstructionFails) {
+  int destroyed = 0;
+  EXPECT_THROW(TMp3ShiftStream(TStreamPtr(new kivtest::TTrackedStream(destroyed, {.failSeek = true})), 4),
+               EStreamError);
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST(ShiftStream, AFailedCleanUpOfTheInnerStreamStaysInTheDestructor) {
+  static std::vector<std::string> reported;
+  reported.clear();
+  const TAssertionSink previous = SetAssertionSink([](const std::string& text) { reported.push_back(text); });
+  int destroyed = 0;
+  { TMp3ShiftStream stream(TStreamPtr(new kivtest::TTrackedStream(destroyed, {.failDispose = true})), 0); }
+  SetAssertionSink(previous);
+  EXPECT_EQ(destroyed, 1);
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_NE(reported[0].find("\"TTrackedStream\" Disposing"), std::string::npos);
 }
 
 TEST(LocalBuffer, GrowsKeepsContentAndConsumes) {

@@ -35,6 +35,18 @@ protected:
   void Dispose() override { throw std::runtime_error("boom"); }
 };
 
+class TFailingRefDispose : public TRefObj {
+public:
+  explicit TFailingRefDispose(int* freed) : freed_(freed) {}
+  ~TFailingRefDispose() override { ++*freed_; }
+
+protected:
+  void Dispose() override { throw std::runtime_error("boom"); }
+
+private:
+  int* freed_;
+};
+
 TEST_F(ObjectsTest, AssertionTextNamesMessageUnitAndLine) {
   EXPECT_EQ(AssertionText("Assertion failure", "/src/store/IniDocument.cpp", 42),
             "Asseertion with message: 'Assertion failure' (IniDocument, line: 42)");
@@ -108,6 +120,24 @@ TEST_F(ObjectsTest, OwningHolderReportsButDoesNotThrow) {
   EXPECT_EQ(freed, 0);
   raw->_Release();
   EXPECT_EQ(freed, 1);
+}
+
+// A holder going out of scope (or unwinding) drops the last reference from a destructor: the failed
+// clean-up is reported, never thrown out of it.
+TEST_F(ObjectsTest, LastReferenceDroppedByAHolderReportsAFailedCleanUp) {
+  int freed = 0;
+  {
+    auto held = TRef<TFailingRefDispose>::Make(&freed);
+    TRef<TFailingRefDispose> copy = held;
+  }
+  EXPECT_EQ(freed, 1);
+  ASSERT_EQ(gReported.size(), 1u);
+  EXPECT_NE(gReported[0].find("\"TFailingRefDispose\" Disposing"), std::string::npos);
+
+  // An explicit reset still raises: the caller can handle it there.
+  auto held = TRef<TFailingRefDispose>::Make(&freed);
+  EXPECT_THROW(held.reset(), EAssertion);
+  EXPECT_EQ(freed, 2);
 }
 
 TEST_F(ObjectsTest, CommonExceptionNamesItsClass) {

@@ -1,5 +1,6 @@
 #include "ShowBuilder.h"
 
+#include "TestEnvironment.h"
 #include "Utf8.h"
 
 #include <gtest/gtest.h>
@@ -233,6 +234,40 @@ TEST(KivUnpack, OpensEntriesFromSeveralThreadsAtOnce) {
   for (auto& thread : threads)
     thread.join();
   EXPECT_EQ(mismatches.load(), 0);
+}
+
+// A show replaced on disk while it plays (an update copied over it) must not be read with the old show's
+// positions: every entry comes from the file that was opened.
+TEST(KivUnpack, ReadsTheOpenedFileAfterItIsReplacedOnDisk) {
+  const std::filesystem::path dir = kivtest::FreshTempDir("replaced_show");
+  const std::string path = (dir / "show.KvShow").string();
+  const auto original = SampleEntries();
+  auto write = [](const std::string& to, const std::vector<uint8_t>& bytes) {
+    TFileStream file(to, TFileMode::Create);
+    file.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  };
+  write(path, PackedShow(original, TTrailerForm::A));
+  auto unpack = std::make_unique<TKivUnpack>(path);
+  ASSERT_TRUE(unpack->IsOpen());
+  TOwned<TStream> openedBefore = unpack->OpenEntry(u"raw.dat");
+  ASSERT_NE(openedBefore, nullptr);
+
+  // The same names with other contents, behind a prefix so that every position moves.
+  std::vector<TTestEntry> update = original;
+  for (size_t i = 0; i < update.size(); ++i)
+    update[i].data = Pattern(update[i].data.size() + 3, static_cast<int>(50 + i));
+  write(path + ".new", PackedShow(update, TTrailerForm::A, Pattern(1234, 9)));
+  std::filesystem::rename(path + ".new", path);
+
+  for (const TTestEntry& e : original) {
+    SCOPED_TRACE(Utf16ToUtf8(e.name));
+    EXPECT_EQ(ReadEntry(*unpack, e.name), e.data);
+  }
+  // An entry may outlive the container it came from.
+  unpack.reset();
+  std::vector<uint8_t> got(original[3].data.size());
+  openedBefore->ReadBuffer(got.data(), static_cast<int64_t>(got.size()));
+  EXPECT_EQ(got, original[3].data);
 }
 
 TEST(KivUnpack, SurvivesDamagedAndTruncatedShows) {

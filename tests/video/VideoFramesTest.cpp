@@ -197,6 +197,78 @@ TEST(VideoSource, TallStreamIsCroppedTo1080Lines) {
   EXPECT_GT(Psnr(got.data(), ref.frames[2].data(), got.size()), 40.0);
 }
 
+// Y, U and V of the top-left w x h of an image, packed like ffmpeg's raw output; `outside` counts the
+// bytes beyond that corner that are not zero.
+std::vector<uint8_t> Corner(const TMemoryYUVImage& image, int w, int h, int& outside) {
+  std::vector<uint8_t> out;
+  outside = 0;
+  for (int index : {kPlaneY, kPlaneU, kPlaneV}) {
+    const int cw = index == kPlaneY ? w : (w + 1) / 2, ch = index == kPlaneY ? h : (h + 1) / 2;
+    const int pitch = image.PlanePitch(index);
+    const auto& bytes = image.PlaneBytes(index);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      const int x = static_cast<int>(i % static_cast<size_t>(pitch)), y = static_cast<int>(i / pitch);
+      if (x < cw && y < ch)
+        out.push_back(bytes[i]);
+      else if (bytes[i] != 0)
+        ++outside;
+    }
+  }
+  return out;
+}
+
+// Two pieces of stream of different sizes back to back, as a recording cut and joined gives: the header
+// says 320 x 240, the pictures after the join are 160 x 96. Those are copied by their own size (the rest
+// of the image stays as it was); before the join the pictures are whole.
+TEST(VideoSource, PicturesAfterAChangeOfSizeInsideTheClipAreCopiedByTheirOwnSize) {
+  if (!HaveTool("ffmpeg") || !HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe not installed";
+  if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
+  const std::string encode = " -frames:v 10 -c:v libx264 -bf 0 -g 5 -pix_fmt yuv420p -f mpegts";
+  const std::string first =
+      GeneratedClip("size_before.ts", "-f lavfi -i testsrc=size=320x240:rate=25" + encode);
+  const std::string second = GeneratedClip(
+      "size_after.ts", "-f lavfi -i testsrc=size=160x96:rate=25 -output_ts_offset 0.4" + encode);
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  const std::string joined = (ScratchDir("clips") / "size_change.ts").string();
+  {
+    std::ofstream out(joined, std::ios::binary);
+    for (const std::string& part : {first, second})
+      out << std::ifstream(part, std::ios::binary).rdbuf();
+  }
+  TReference before, after;
+  ASSERT_TRUE(DecodeReference(first, 320, 240, before));
+  ASSERT_TRUE(DecodeReference(second, 160, 96, after));
+
+  auto source = MakeWinVideoSource(TStreamPtr(new TFileStream(joined, TFileMode::OpenRead)), joined);
+  ASSERT_NE(source, nullptr);
+  ASSERT_EQ(source->width, 320);
+  ASSERT_EQ(source->height, 240);
+  // Forward across the join, then seeks back before it and ahead behind it.
+  for (int n : {8, 9, 10, 12, 17, 3, 15}) {
+    SCOPED_TRACE(n);
+    auto image = TRef<TMemoryYUVImage>::Make(320, 240);
+    ASSERT_TRUE(source->GetFrame(n, *image));
+    if (n < 10) {
+      const auto got = Packed(*image);
+      EXPECT_GT(Psnr(got.data(), before.frames[n].data(), got.size()), 40.0);
+    } else {
+      int outside = 0;
+      const auto got = Corner(*image, 160, 96, outside);
+      EXPECT_GT(Psnr(got.data(), after.frames[n - 10].data(), got.size()), 40.0);
+      EXPECT_EQ(outside, 0);
+    }
+  }
+  for (unsigned request : {unsigned(kYUVLumaOnly), unsigned(kYUVGrey16)}) {
+    auto image = TRef<TMemoryYUVImage>::Make(320, 240, request);
+    EXPECT_TRUE(source->GetFrame(13, *image));
+  }
+  TRGBImage rgb;
+  ASSERT_TRUE(source->GetFrame24(14, rgb));
+  EXPECT_EQ(rgb.width, 320);
+  EXPECT_EQ(rgb.height, 240);
+}
+
 TEST(VideoSource, DescribesClipsLikeFfprobe) {
   if (!TFFMpegDll::TryAcquire()) GTEST_SKIP() << "libkivffmpeg.so not built";
   struct TCase {

@@ -175,8 +175,10 @@ bool Deliver(TKivMedia* media, TKivFrameBuffer* buffer) {
       buffer->data[i] = bp->frame->data[i];
       buffer->linesize[i] = bp->frame->linesize[i];
     }
+    // The picture's own size and format: a stream may change either midway, whatever its header said.
     buffer->width = bp->frame->width;
     buffer->height = std::min(bp->frame->height, media->height);
+    buffer->pixelFormat = KivPixelFormat(bp->frame->format);
     return true;
   }
   const int height = std::min(p->frame->height, buffer->height);

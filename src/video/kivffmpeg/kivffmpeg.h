@@ -84,6 +84,8 @@ typedef struct TKivMedia {
 #define KIV_AUDIO_BUFFER_SIZE 192000
 
 typedef struct TKivFrameBuffer {
+  /* A buffer holding the decoder's picture by reference describes the last picture delivered: its size and
+     format may differ from the media's after a change inside the stream. */
   uint8_t* data[3];
   int linesize[3];
   int width;
