@@ -309,6 +309,36 @@ TEST_F(DrawTest, LockReadsBackARectangle) {
   EXPECT_EQ(renderer->GetRenderTarget()->Lock(&beyond, true), nullptr);
 }
 
+// A read-back that GL refuses must answer failure, or a caller would take the untouched bitmap for the
+// picture. Deleting the texture under the bound framebuffer detaches it, so the framebuffer is incomplete
+// and glReadPixels fails with a genuine GL error.
+TEST_F(DrawTest, ReadBackThatGLRefusesFails) {
+  const struct {
+    const char* what;
+    bool lock;
+  } cases[] = {{"CopyToBitmap", false}, {"Lock", true}};
+  for (const auto& c : cases) {
+    auto texture = renderer->CreateTexture(kTextureKindRTA, 8, 8, false);
+    ASSERT_TRUE(texture) << c.what;
+    auto* surface = static_cast<T3DSurfaceGL*>(texture->GetSurface(0));
+    TDevBitmap before;
+    ASSERT_TRUE(surface->CopyToBitmap(before)) << c.what;
+    glBindFramebuffer(GL_FRAMEBUFFER, surface->Framebuffer());
+    const GLuint name = static_cast<T3DTextureGL*>(texture.get())->Name();
+    glDeleteTextures(1, &name);
+    if (c.lock) {
+      EXPECT_EQ(surface->Lock(nullptr, true), nullptr) << c.what;
+    } else {
+      TDevBitmap bitmap;
+      EXPECT_FALSE(surface->CopyToBitmap(bitmap)) << c.what;
+    }
+    EXPECT_EQ(texture->lastError, kResultInvalidCall) << c.what;
+    // The failure does not stick: the renderer's own target still reads back.
+    TDevBitmap target;
+    EXPECT_TRUE(renderer->GetRenderTarget()->CopyToBitmap(target)) << c.what;
+  }
+}
+
 TEST_F(DrawTest, CullingRemovesCounterClockwiseTrianglesOnly) {
   renderer->SetCullNone(false);
   ASSERT_TRUE(renderer->Clear({}, kClearTarget, 0xFF000000, 1));

@@ -369,11 +369,12 @@ bool T3DSurfaceGL::Enter(TGLDevice*& device) {
   return true;
 }
 
-void T3DSurfaceGL::Leave(TGLDevice* device) {
-  if (const uint32_t raw = device->TakeError(); raw != kRawOk) {
-    uint8_t& kind = texture_ ? texture_->errorKind : renderer_->errorKind;
-    (texture_ ? texture_->lastError : renderer_->lastError) = ClassifyResult(raw, kind);
-  }
+bool T3DSurfaceGL::Leave(TGLDevice* device) {
+  const uint32_t raw = device->TakeError();
+  if (raw == kRawOk) return true;
+  uint8_t& kind = texture_ ? texture_->errorKind : renderer_->errorKind;
+  (texture_ ? texture_->lastError : renderer_->lastError) = ClassifyResult(raw, kind);
+  return false;
 }
 
 void T3DSurfaceGL::ReadRect(const TRect& rect, uint8_t* bits, int pitch) {
@@ -399,9 +400,8 @@ bool T3DSurfaceGL::CopyToBitmap(TDevBitmap& target) {
   if (!Enter(device)) return false;
   target.SetSize(size_.width, size_.height, GetPixelFormat());
   ReadRect({0, 0, size_.width, size_.height}, target.ScanLine(0), target.Pitch());
-  Leave(device);
-  return (texture_ ? texture_->lastError : renderer_->lastError) == kResultOk ||
-         device->TakeError() == kRawOk;
+  // Leave takes GL's error queue: its answer is the only word on whether the read-back worked.
+  return Leave(device);
 }
 
 TDevBitmap* T3DSurfaceGL::Lock(const TRect* rect, bool readOnly) {
@@ -417,7 +417,10 @@ TDevBitmap* T3DSurfaceGL::Lock(const TRect* rect, bool readOnly) {
   const bool written = !texture_ || kind_ == kTextureKindRTX || kind_ == kTextureKindRTA ||
                        texture_->levelWritten[static_cast<size_t>(level_)];
   if (written) ReadRect(area, locked_->ScanLine(0), locked_->Pitch());
-  Leave(device);
+  if (!Leave(device)) {
+    locked_.reset(); // what a failed read-back left in the bitmap is not the surface
+    return nullptr;
+  }
   return AsBitmap(locked_);
 }
 

@@ -79,7 +79,7 @@ public:
 
 private:
   bool Enter(gl::TGLDevice*& device);
-  void Leave(gl::TGLDevice* device);
+  bool Leave(gl::TGLDevice* device); // false (and lastError set) when GL reported an error
   void ReadRect(const TRect& rect, uint8_t* bits, int pitch);
 
   T3DTextureGL* texture_;   // owner, or none for a back buffer
