@@ -168,6 +168,11 @@ TOwned<TObj> TDrawDevice::Detach(const TObj* item) {
 
 // ---- store ----
 
+TDevStore::TDevStore(TDrawDevice* owner, T3DEngine* creator)
+    : drawDevice(owner), engine(TRef<T3DEngine>::Share(creator)) {}
+
+TDevStore::~TDevStore() = default;
+
 void TDevStore::Add(T3DResource* resource) {
   resource->store = this;
   if (auto* texture = dynamic_cast<T3DTexture*>(resource))
@@ -268,13 +273,21 @@ uint32_t PresentWaitMs(int32_t refreshRate, uint32_t elapsed) {
 
 namespace {
 std::mutex gEngineMutex;
-TEngineFactory gEngineFactory = nullptr;
-TOwned<T3DEngine> gEngine;
+TEngineFactory gEngineFactory = nullptr; // guarded by gEngineMutex
+TRef<T3DEngine> gEngine;                 // guarded by gEngineMutex
+int gEngineShares = 0;                   // live TEngineShare objects; guarded by gEngineMutex
+bool gEngineMadeForShares = false;       // gEngine was made by a share; guarded by gEngineMutex
 std::atomic<bool> gExclusiveAllowed{true};
 std::atomic<bool> gMultiThreaded{true};
 std::mutex gDispatchMutex;
 TMainThreadDispatcher* gDispatcher = nullptr;
-std::thread::id gMainThread = std::this_thread::get_id(); // the thread that loads the program
+
+// Written under gMainThreadMutex, read by any thread without it.
+std::mutex gMainThreadMutex;
+std::atomic<std::thread::id> gMainThread{std::this_thread::get_id()}; // the thread that loads the program
+bool gMainThreadOwned = false;  // set by SetMainThread; guarded by gMainThreadMutex
+int gMainThreadClaims = 0;      // live claims of the claiming thread; guarded by gMainThreadMutex
+std::thread::id gUnclaimedMain; // the role before the first live claim; guarded by gMainThreadMutex
 
 class TSystemClock final : public TDevClock {
 public:
@@ -287,6 +300,15 @@ public:
 TSystemClock gSystemClock;
 std::atomic<TDevClock*> gClock{nullptr};
 uint32_t gLastPresent = 0;
+
+// Under gEngineMutex.
+T3DEngine* EngineLocked() {
+  if (!gEngine && gEngineFactory) {
+    gEngine = gEngineFactory();
+    gEngineMadeForShares = false;
+  }
+  return gEngine.get();
+}
 } // namespace
 
 void RegisterEngineFactory(TEngineFactory factory) {
@@ -294,18 +316,44 @@ void RegisterEngineFactory(TEngineFactory factory) {
   gEngineFactory = factory;
 }
 
+bool EngineFactoryRegistered() {
+  std::lock_guard lock(gEngineMutex);
+  return gEngineFactory != nullptr;
+}
+
 T3DEngine* Engine() {
   std::lock_guard lock(gEngineMutex);
-  if (!gEngine && gEngineFactory) gEngine = gEngineFactory();
-  return gEngine.get();
+  return EngineLocked();
 }
 
 void FreeEngine() {
-  TOwned<T3DEngine> engine;
+  TRef<T3DEngine> engine; // released outside the lock: freeing the engine takes the device lock
   {
     std::lock_guard lock(gEngineMutex);
     engine = std::move(gEngine);
+    gEngineMadeForShares = false;
   }
+}
+
+TEngineShare::TEngineShare() {
+  std::lock_guard lock(gEngineMutex);
+  const bool made = !gEngine;
+  engine_ = TRef<T3DEngine>::Share(EngineLocked());
+  if (made && engine_) gEngineMadeForShares = true;
+  ++gEngineShares;
+}
+
+TEngineShare::~TEngineShare() {
+  TRef<T3DEngine> slot; // released outside the lock, as in FreeEngine
+  {
+    std::lock_guard lock(gEngineMutex);
+    if (--gEngineShares == 0 && gEngineMadeForShares && gEngine.get() == engine_.get()) {
+      slot = std::move(gEngine);
+      gEngineMadeForShares = false;
+    }
+  }
+  slot.reset();
+  engine_.reset();
 }
 
 void SetExclusiveModeAllowed(bool allowed) {
@@ -344,10 +392,34 @@ void PostToMainThread(std::function<void()> job) {
 }
 
 void SetMainThread(std::thread::id id) {
+  std::lock_guard lock(gMainThreadMutex);
   gMainThread = id;
+  gMainThreadOwned = true;
 }
+
 bool IsMainThread() {
-  return std::this_thread::get_id() == gMainThread;
+  return std::this_thread::get_id() == gMainThread.load();
+}
+
+TMainThreadClaim::TMainThreadClaim() {
+  std::lock_guard lock(gMainThreadMutex);
+  const std::thread::id self = std::this_thread::get_id();
+  if (gMainThreadClaims > 0) {
+    // Nested claims of the claiming thread count; another thread's claim is left alone.
+    claimed_ = gMainThread.load() == self;
+  } else if (!gMainThreadOwned) {
+    gUnclaimedMain = gMainThread.load();
+    gMainThread = self;
+    claimed_ = true;
+  }
+  if (claimed_) ++gMainThreadClaims;
+}
+
+TMainThreadClaim::~TMainThreadClaim() {
+  if (!claimed_) return;
+  std::lock_guard lock(gMainThreadMutex);
+  // An owner set while the claim lived keeps the role.
+  if (--gMainThreadClaims == 0 && !gMainThreadOwned) gMainThread = gUnclaimedMain;
 }
 
 void SetDevClock(TDevClock* clock) {

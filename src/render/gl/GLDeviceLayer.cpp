@@ -197,11 +197,11 @@ TOwned<T3DRenderer> T3DEngineGL::CreateRenderer(TDrawDevice* device, const TDisp
     init->renderer = renderer.get();
     init->mode = mode;
     renderer->pendingInit_ = init;
-    PostToMainThread([this, init] {
+    PostToMainThread([engine = TRef<T3DEngineGL>::Share(this), init] {
       TDeviceLockGuard mainLock(DeviceLock());
       if (!init->renderer) return; // freed before the main thread came to it
       init->renderer->pendingInit_.reset();
-      InternalCreateRenderer(init->renderer, init->mode);
+      engine->InternalCreateRenderer(init->renderer, init->mode);
     });
     return renderer;
   }
@@ -304,8 +304,8 @@ bool T3DEngineGL::InternalCreateRenderer(T3DRendererGL* renderer, const TDisplay
 
 namespace {
 TGLEngineOptions gEngineOptions;
-TOwned<T3DEngine> MakeGLEngine() {
-  return MakeOwned<T3DEngineGL>(gEngineOptions);
+TRef<T3DEngine> MakeGLEngine() {
+  return TRef<T3DEngineGL>::Make(gEngineOptions);
 }
 } // namespace
 
@@ -646,7 +646,8 @@ bool T3DShaderGL::Create(std::string_view code, bool vertex) {
 
 // ================= renderer =================
 
-T3DRendererGL::T3DRendererGL(T3DEngineGL* engine, TDrawDevice* device) : engine_(engine) {
+T3DRendererGL::T3DRendererGL(T3DEngineGL* engine, TDrawDevice* device)
+    : engine_(TRef<T3DEngineGL>::Share(engine)) {
   drawDevice = device;
   device->renderer = this;
 }
@@ -690,7 +691,7 @@ void T3DRendererGL::Dispose() {
     if (MultiThreaded() && !IsMainThread()) {
       // The main thread lets the device go once it holds the last reference, then restores the window.
       TRef<TRefObj> device = store_->device;
-      T3DEngineGL* engine = engine_;
+      TRef<T3DEngineGL> engine = engine_;
       DevLog("T3DRenderer9.Dispose: exclusive mode, not main thread");
       PostToMainThread([device, window, placement, engine]() mutable {
         // Bounded: a reference somebody never gives back must not hang the main thread.

@@ -234,7 +234,7 @@ private:
                   uint8_t type, int32_t start, int32_t count, int32_t available, bool hasDiffuse);
 
   // Set at creation (main thread), read by the drawing thread.
-  T3DEngineGL* engine_;
+  TRef<T3DEngineGL> engine_; // the renderer keeps its engine alive
   TDevStore* store_ = nullptr;
   bool exclusive_ = false;
   int32_t anisotropyLevel_ = 1;
