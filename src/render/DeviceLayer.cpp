@@ -280,7 +280,8 @@ bool gEngineMadeForShares = false;       // gEngine was made by a share; guarded
 std::atomic<bool> gExclusiveAllowed{true};
 std::atomic<bool> gMultiThreaded{true};
 std::mutex gDispatchMutex;
-TMainThreadDispatcher* gDispatcher = nullptr;
+TMainThreadDispatcher* gDispatcher = nullptr;       // guarded by gDispatchMutex
+std::vector<std::function<void()>> gMainThreadJobs; // posted with no dispatcher; guarded by gDispatchMutex
 
 // Written under gMainThreadMutex, read by any thread without it.
 std::mutex gMainThreadMutex;
@@ -299,7 +300,7 @@ public:
 };
 TSystemClock gSystemClock;
 std::atomic<TDevClock*> gClock{nullptr};
-uint32_t gLastPresent = 0;
+std::atomic<uint32_t> gLastPresent{0};
 
 // Under gEngineMutex.
 T3DEngine* EngineLocked() {
@@ -375,8 +376,14 @@ std::recursive_mutex& DeviceLock() {
 }
 
 void SetMainThreadDispatcher(TMainThreadDispatcher* dispatcher) {
-  std::lock_guard lock(gDispatchMutex);
-  gDispatcher = dispatcher;
+  std::vector<std::function<void()>> waiting;
+  {
+    std::lock_guard lock(gDispatchMutex);
+    gDispatcher = dispatcher;
+    if (dispatcher) waiting.swap(gMainThreadJobs);
+  }
+  for (auto& job : waiting)
+    dispatcher->Post(std::move(job));
 }
 
 void PostToMainThread(std::function<void()> job) {
@@ -384,11 +391,32 @@ void PostToMainThread(std::function<void()> job) {
   {
     std::lock_guard lock(gDispatchMutex);
     dispatcher = gDispatcher;
+    // Run inline only on the main thread itself: elsewhere the GL objects would belong to the wrong thread.
+    if (!dispatcher && !IsMainThread()) {
+      gMainThreadJobs.push_back(std::move(job));
+      return;
+    }
   }
   if (dispatcher)
     dispatcher->Post(std::move(job));
   else
     job();
+}
+
+int RunMainThreadJobs() {
+  if (!IsMainThread()) return 0;
+  int count = 0;
+  // Taken out first: the jobs take the device lock, and workers post while holding it.
+  std::vector<std::function<void()>> jobs;
+  {
+    std::lock_guard lock(gDispatchMutex);
+    jobs.swap(gMainThreadJobs);
+  }
+  for (auto& job : jobs) {
+    job();
+    ++count;
+  }
+  return count;
 }
 
 void SetMainThread(std::thread::id id) {
@@ -429,8 +457,11 @@ TDevClock& DevClock() {
   TDevClock* clock = gClock;
   return clock ? *clock : gSystemClock;
 }
-uint32_t& LastPresentTime() {
-  return gLastPresent;
+uint32_t LastPresentTime() {
+  return gLastPresent.load();
+}
+void SetLastPresentTime(uint32_t ms) {
+  gLastPresent.store(ms);
 }
 
 } // namespace kiv

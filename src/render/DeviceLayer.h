@@ -379,7 +379,9 @@ std::recursive_mutex& DeviceLock();
 using TDeviceLockGuard = std::lock_guard<std::recursive_mutex>;
 
 // Device creation and release run on the main thread; other threads post them here. The application's
-// event loop installs a dispatcher; without one, posted work runs at once on the calling thread.
+// event loop installs a dispatcher. Without one, work posted on the main thread runs at once, and work
+// posted elsewhere waits until the main thread calls RunMainThreadJobs or installs a dispatcher, which
+// takes the waiting work over.
 class TMainThreadDispatcher {
 public:
   virtual ~TMainThreadDispatcher() = default;
@@ -387,6 +389,7 @@ public:
 };
 void SetMainThreadDispatcher(TMainThreadDispatcher* dispatcher);
 void PostToMainThread(std::function<void()> job);
+int RunMainThreadJobs();                // the number of jobs run; none off the main thread
 void SetMainThread(std::thread::id id); // recorded at start-up; that thread owns the role from then on
 bool IsMainThread();
 
@@ -415,7 +418,9 @@ public:
 };
 void SetDevClock(TDevClock* clock); // none restores the system clock
 TDevClock& DevClock();
-uint32_t& LastPresentTime(); // shared by all renderers, as the pacing is per process
+// When any renderer last presented (DevClock milliseconds): the pacing is per process.
+uint32_t LastPresentTime();
+void SetLastPresentTime(uint32_t ms);
 
 // The layer's log lines ("Dx Error = 3", "T3DRenderer9: DEVICE LOST!") go to the process-wide log and to
 // an optional hook, through which tests capture them.

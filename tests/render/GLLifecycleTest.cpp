@@ -246,6 +246,17 @@ TEST_F(LifecycleTest, PresentPacesToTheRefreshRate) {
   SetDevClock(nullptr);
 }
 
+// The pacing is per process: a present on another thread counts as this renderer's last one.
+TEST_F(LifecycleTest, PresentPacesAgainstTheLastPresentOfAnyThread) {
+  FakeClock clock;
+  SetDevClock(&clock);
+  std::thread([&clock] { SetLastPresentTime(clock.now - 5); }).join();
+  ASSERT_TRUE(renderer->Present({}, {}));
+  EXPECT_EQ(clock.sleeps, (std::vector<uint32_t>{8}));
+  EXPECT_EQ(LastPresentTime(), clock.now);
+  SetDevClock(nullptr);
+}
+
 TEST_F(LifecycleTest, LossAtPresentIsReported) {
   gl->SimulateDeviceLoss();
   FakeClock clock;

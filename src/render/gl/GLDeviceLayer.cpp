@@ -836,7 +836,7 @@ bool T3DRendererGL::Present(std::span<const TRect> sourceRects, std::span<const 
   TDevClock& clock = DevClock();
   const uint32_t now = clock.NowMs();
   const uint32_t wait = PresentWaitMs(refreshRate_, now - LastPresentTime());
-  LastPresentTime() = now;
+  SetLastPresentTime(now);
   clock.SleepMs(wait);
 
   TDeviceLockGuard lock(DeviceLock());
@@ -862,7 +862,7 @@ bool T3DRendererGL::Present(std::span<const TRect> sourceRects, std::span<const 
   } else {
     glFlush();
   }
-  LastPresentTime() = clock.NowMs();
+  SetLastPresentTime(clock.NowMs());
   return Leave(device, true, true);
 }
 
