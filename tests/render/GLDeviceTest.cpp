@@ -3,8 +3,11 @@
 
 #include "GLTestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace kiv::test {
 namespace {
@@ -396,6 +399,23 @@ TEST_F(DrawTest, PixelShaderReadsConstantsAndSamplers) {
   EXPECT_TRUE(NearColor(ReadTarget().Pixel32(1, 1), 0xFFFFFFFF));
   EXPECT_FALSE(renderer->CreateShader("void main() { this is not glsl }", false));
   EXPECT_EQ(renderer->lastError, kResultInvalidCall);
+}
+
+// The driver's whole message goes to the log, however long: the error a show's author needs may be the last.
+TEST_F(DrawTest, ShaderThatDoesNotCompileLogsTheDriversWholeMessage) {
+  std::vector<std::string> lines;
+  SetDevLogHook([&lines](std::string_view line) { lines.emplace_back(line); });
+  std::string code = "void main() {\n";
+  for (int i = 0; i < 80; ++i)
+    code += "  float v" + std::to_string(i) + " = missing" + std::to_string(i) + ";\n";
+  code += "  oC0 = vec4(1.0);\n}\n";
+  EXPECT_FALSE(renderer->CreateShader(code, false));
+  const auto logged = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.starts_with("GL shader compile failed: ");
+  });
+  ASSERT_NE(logged, lines.end());
+  EXPECT_NE(logged->find("missing0"), std::string::npos);
+  EXPECT_NE(logged->find("missing79"), std::string::npos);
 }
 
 TEST_F(DrawTest, VertexShaderPlacesVerticesItself) {

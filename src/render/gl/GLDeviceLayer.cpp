@@ -625,23 +625,10 @@ T3DShaderGL::~T3DShaderGL() {
 
 bool T3DShaderGL::Create(std::string_view code, bool vertex) {
   isVertexShader = vertex;
-  const std::string source = vertex ? gl::WrapVertexShader(code) : gl::WrapPixelShader(code);
-  name_ = glCreateShader(vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER);
-  const char* text = source.c_str();
-  glShaderSource(name_, 1, &text, nullptr);
-  glCompileShader(name_);
-  GLint ok = GL_FALSE;
-  glGetShaderiv(name_, GL_COMPILE_STATUS, &ok);
-  if (!ok) {
-    char log[1024] = {};
-    glGetShaderInfoLog(name_, sizeof log, nullptr, log);
-    DevLog(std::string("GL shader compile failed: ") + log);
-    glDeleteShader(name_);
-    name_ = 0;
-    return false;
-  }
-  valid = true;
-  return true;
+  name_ = gl::CompileShader(vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER,
+                            vertex ? gl::WrapVertexShader(code) : gl::WrapPixelShader(code));
+  valid = name_ != 0;
+  return valid;
 }
 
 // ================= renderer =================
