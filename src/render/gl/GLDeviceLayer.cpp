@@ -97,9 +97,10 @@ int FullChainLevels(int32_t width, int32_t height) {
 // ================= engine =================
 
 T3DEngineGL::T3DEngineGL(const TGLEngineOptions& options) : options_(options) {
+  if (options_.backends.empty()) options_.backends.assign(GLBackends().begin(), GLBackends().end());
   // The probe context stands in for the hidden probe device: it answers the capability queries and
   // the availability test.
-  if (auto context = CreateHeadlessGLContext()) {
+  if (auto context = CreateGLContext(options_.backends, nullptr)) {
     probe_ = TRef<TGLDevice>::Make(std::move(context));
     if (probe_->Bind())
       probe_->Unbind();
@@ -115,7 +116,7 @@ void T3DEngineGL::Dispose() {
 
 std::vector<TRect> T3DEngineGL::Monitors(std::vector<int32_t>* refreshRates) const {
   std::vector<TRect> monitors;
-  for (const TDisplayInfo& display : SdlDisplays()) {
+  for (const TDisplayInfo& display : BackendDisplays(options_.backends)) {
     monitors.push_back(
         {display.bounds.left, display.bounds.top, display.bounds.right, display.bounds.bottom});
     if (refreshRates) refreshRates->push_back(display.refreshRate);
@@ -252,8 +253,7 @@ bool T3DEngineGL::InternalCreateRenderer(T3DRendererGL* renderer, const TDisplay
   uint32_t raw = kRawOk;
   if (exclusive || !store->device) {
     std::string whyNot;
-    auto context =
-        device->window ? CreateWindowGLContext(*device->window, &whyNot) : CreateHeadlessGLContext(&whyNot);
+    auto context = CreateGLContext(options_.backends, device->window, &whyNot);
     if (!context) {
       DevLog("GL context: " + whyNot);
       raw = kRawFailed;

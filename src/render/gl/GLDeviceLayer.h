@@ -1,10 +1,11 @@
 #pragma once
 // The device layer on OpenGL 3.3 core, in place of the Direct3D 9 family: engine, renderer, surfaces,
-// textures, vertex lists and shaders. Contexts are headless (EGL) for draw devices without a window and
-// SDL2 for windows. Every GL call runs under DeviceLock with the store's context bound on the calling
-// thread.
+// textures, vertex lists and shaders. Contexts and monitors come from the platform's backend table
+// (headless EGL for draw devices without a window, SDL2 for windows). Every GL call runs under DeviceLock
+// with the store's context bound on the calling thread.
 
 #include "DeviceLayer.h"
+#include "GLBackends.h"
 #include "GLDevice.h"
 
 #include <array>
@@ -19,9 +20,11 @@ class T3DTextureGL;
 class T3DShaderGL;
 
 struct TGLEngineOptions {
-  // Used when SDL video is not running (headless): one adapter of this size and refresh rate.
+  // Used when no backend knows a display (headless): one adapter of this size and refresh rate.
   TRect headlessMonitor{0, 0, 1920, 1080};
   int32_t headlessRefreshRate = 60;
+  // Where contexts and displays come from, tried in order; empty: the platform's table (GLBackends()).
+  std::vector<const TGLBackend*> backends;
 };
 
 class T3DEngineGL final : public T3DEngine {
