@@ -18,6 +18,10 @@ TRect IntersectRect(const TRect& a, const TRect& b) {
   return r.IsEmpty() ? TRect{} : r;
 }
 
+bool RectInside(const TRect& r, TSize size) {
+  return r.left >= 0 && r.top >= 0 && r.right <= size.width && r.bottom <= size.height && !r.IsEmpty();
+}
+
 T3DMatrix T3DMatrix::Identity() {
   T3DMatrix r;
   for (int i = 0; i < 4; ++i)

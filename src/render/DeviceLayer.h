@@ -45,6 +45,7 @@ struct TSize {
   int32_t width = 0, height = 0;
   bool operator==(const TSize&) const = default;
 };
+bool RectInside(const TRect& rect, TSize size); // not empty and within (0, 0) .. size
 struct TFloatPoint {
   float x = 0, y = 0;
 };
