@@ -284,8 +284,9 @@ bool gEngineMadeForShares = false;       // gEngine was made by a share; guarded
 std::atomic<bool> gExclusiveAllowed{true};
 std::atomic<bool> gMultiThreaded{true};
 std::mutex gDispatchMutex;
-TMainThreadDispatcher* gDispatcher = nullptr;       // guarded by gDispatchMutex
-std::vector<std::function<void()>> gMainThreadJobs; // posted with no dispatcher; guarded by gDispatchMutex
+TMainThreadDispatcher* gDispatcher = nullptr; // guarded by gDispatchMutex
+// Posted with no dispatcher installed; one queue, as there is one main thread. Guarded by gDispatchMutex.
+std::vector<std::function<void()>> gMainThreadJobs;
 
 // Written under gMainThreadMutex, read by any thread without it.
 std::mutex gMainThreadMutex;
@@ -304,7 +305,7 @@ public:
 };
 TSystemClock gSystemClock;
 std::atomic<TDevClock*> gClock{nullptr};
-std::atomic<uint32_t> gLastPresent{0};
+std::atomic<uint32_t> gLastPresent{0}; // written by every renderer's Present, on its drawing thread
 
 // Under gEngineMutex.
 T3DEngine* EngineLocked() {
