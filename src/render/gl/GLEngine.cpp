@@ -4,6 +4,7 @@
 #include "GLRenderer.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace kiv {
 
@@ -216,14 +217,24 @@ bool T3DEngineGL::InternalCreateRenderer(T3DRendererGL* renderer, const TDisplay
 }
 
 namespace {
-TGLEngineOptions gEngineOptions;
+// Offscreen renderers on several threads may register at once.
+std::mutex gEngineOptionsMutex;
+TGLEngineOptions gEngineOptions; // guarded by gEngineOptionsMutex
 TRef<T3DEngine> MakeGLEngine() {
-  return TRef<T3DEngineGL>::Make(gEngineOptions);
+  TGLEngineOptions options;
+  {
+    std::lock_guard lock(gEngineOptionsMutex);
+    options = gEngineOptions;
+  }
+  return TRef<T3DEngineGL>::Make(options);
 }
 } // namespace
 
 void RegisterGLEngine(const TGLEngineOptions& options) {
-  gEngineOptions = options;
+  {
+    std::lock_guard lock(gEngineOptionsMutex);
+    gEngineOptions = options;
+  }
   RegisterEngineFactory(&MakeGLEngine);
 }
 
