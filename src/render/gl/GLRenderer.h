@@ -12,6 +12,8 @@
 
 namespace kiv {
 
+class T3DRendererGL;
+
 // Posted creation request; the renderer clears `renderer` when it goes first.
 struct TInitData {
   T3DRendererGL* renderer = nullptr;
