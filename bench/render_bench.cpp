@@ -30,12 +30,12 @@ void TexturedQuads(benchmark::State& state) {
   SetDevClock(&clock);
   SetMainThread(std::this_thread::get_id());
   {
-    T3DEngineGL engine{TGLEngineOptions{}};
+    auto engine = TRef<T3DEngineGL>::Make(TGLEngineOptions{});
     auto device = MakeOwned<TDrawDevice>();
     device->bounds = {0, 0, kWidth, kHeight};
     TDisplayMode mode;
-    engine.GetDisplayMode(0, mode);
-    auto renderer = engine.CreateRenderer(device.get(), mode);
+    engine->GetDisplayMode(0, mode);
+    auto renderer = engine->CreateRenderer(device.get(), mode);
     auto texture = renderer->CreateTexture(kTextureKindARGB, 64, 64, false);
     {
       TDevBitmap* bits = texture->GetSurface(0)->Lock(nullptr, false);

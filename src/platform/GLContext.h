@@ -1,6 +1,7 @@
 #pragma once
 // A GL 3.3 core context and where it draws: headless (EGL, surfaceless Mesa) or an SDL2 window.
-// The device layer sees only this interface; the backends live in egl/ and sdl/.
+// The device layer sees only these interfaces and the backend table (GLBackends.h); the backends live in
+// egl/ and sdl/.
 
 #include <cstdint>
 #include <memory>

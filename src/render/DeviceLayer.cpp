@@ -18,6 +18,10 @@ TRect IntersectRect(const TRect& a, const TRect& b) {
   return r.IsEmpty() ? TRect{} : r;
 }
 
+bool RectInside(const TRect& r, TSize size) {
+  return r.left >= 0 && r.top >= 0 && r.right <= size.width && r.bottom <= size.height && !r.IsEmpty();
+}
+
 T3DMatrix T3DMatrix::Identity() {
   T3DMatrix r;
   for (int i = 0; i < 4; ++i)
@@ -168,6 +172,11 @@ TOwned<TObj> TDrawDevice::Detach(const TObj* item) {
 
 // ---- store ----
 
+TDevStore::TDevStore(TDrawDevice* owner, T3DEngine* creator)
+    : drawDevice(owner), engine(TRef<T3DEngine>::Share(creator)) {}
+
+TDevStore::~TDevStore() = default;
+
 void TDevStore::Add(T3DResource* resource) {
   resource->store = this;
   if (auto* texture = dynamic_cast<T3DTexture*>(resource))
@@ -268,13 +277,23 @@ uint32_t PresentWaitMs(int32_t refreshRate, uint32_t elapsed) {
 
 namespace {
 std::mutex gEngineMutex;
-TEngineFactory gEngineFactory = nullptr;
-TOwned<T3DEngine> gEngine;
+TEngineFactory gEngineFactory = nullptr; // guarded by gEngineMutex
+TRef<T3DEngine> gEngine;                 // guarded by gEngineMutex
+int gEngineShares = 0;                   // live TEngineShare objects; guarded by gEngineMutex
+bool gEngineMadeForShares = false;       // gEngine was made by a share; guarded by gEngineMutex
 std::atomic<bool> gExclusiveAllowed{true};
 std::atomic<bool> gMultiThreaded{true};
 std::mutex gDispatchMutex;
-TMainThreadDispatcher* gDispatcher = nullptr;
-std::thread::id gMainThread = std::this_thread::get_id(); // the thread that loads the program
+TMainThreadDispatcher* gDispatcher = nullptr; // guarded by gDispatchMutex
+// Posted with no dispatcher installed; one queue, as there is one main thread. Guarded by gDispatchMutex.
+std::vector<std::function<void()>> gMainThreadJobs;
+
+// Written under gMainThreadMutex, read by any thread without it.
+std::mutex gMainThreadMutex;
+std::atomic<std::thread::id> gMainThread{std::this_thread::get_id()}; // the thread that loads the program
+bool gMainThreadOwned = false;  // set by SetMainThread; guarded by gMainThreadMutex
+int gMainThreadClaims = 0;      // live claims of the claiming thread; guarded by gMainThreadMutex
+std::thread::id gUnclaimedMain; // the role before the first live claim; guarded by gMainThreadMutex
 
 class TSystemClock final : public TDevClock {
 public:
@@ -286,7 +305,16 @@ public:
 };
 TSystemClock gSystemClock;
 std::atomic<TDevClock*> gClock{nullptr};
-uint32_t gLastPresent = 0;
+std::atomic<uint32_t> gLastPresent{0}; // written by every renderer's Present, on its drawing thread
+
+// Under gEngineMutex.
+T3DEngine* EngineLocked() {
+  if (!gEngine && gEngineFactory) {
+    gEngine = gEngineFactory();
+    gEngineMadeForShares = false;
+  }
+  return gEngine.get();
+}
 } // namespace
 
 void RegisterEngineFactory(TEngineFactory factory) {
@@ -294,18 +322,44 @@ void RegisterEngineFactory(TEngineFactory factory) {
   gEngineFactory = factory;
 }
 
+bool EngineFactoryRegistered() {
+  std::lock_guard lock(gEngineMutex);
+  return gEngineFactory != nullptr;
+}
+
 T3DEngine* Engine() {
   std::lock_guard lock(gEngineMutex);
-  if (!gEngine && gEngineFactory) gEngine = gEngineFactory();
-  return gEngine.get();
+  return EngineLocked();
 }
 
 void FreeEngine() {
-  TOwned<T3DEngine> engine;
+  TRef<T3DEngine> engine; // released outside the lock: freeing the engine takes the device lock
   {
     std::lock_guard lock(gEngineMutex);
     engine = std::move(gEngine);
+    gEngineMadeForShares = false;
   }
+}
+
+TEngineShare::TEngineShare() {
+  std::lock_guard lock(gEngineMutex);
+  const bool made = !gEngine;
+  engine_ = TRef<T3DEngine>::Share(EngineLocked());
+  if (made && engine_) gEngineMadeForShares = true;
+  ++gEngineShares;
+}
+
+TEngineShare::~TEngineShare() {
+  TRef<T3DEngine> slot; // released outside the lock, as in FreeEngine
+  {
+    std::lock_guard lock(gEngineMutex);
+    if (--gEngineShares == 0 && gEngineMadeForShares && gEngine.get() == engine_.get()) {
+      slot = std::move(gEngine);
+      gEngineMadeForShares = false;
+    }
+  }
+  slot.reset();
+  engine_.reset();
 }
 
 void SetExclusiveModeAllowed(bool allowed) {
@@ -327,8 +381,14 @@ std::recursive_mutex& DeviceLock() {
 }
 
 void SetMainThreadDispatcher(TMainThreadDispatcher* dispatcher) {
-  std::lock_guard lock(gDispatchMutex);
-  gDispatcher = dispatcher;
+  std::vector<std::function<void()>> waiting;
+  {
+    std::lock_guard lock(gDispatchMutex);
+    gDispatcher = dispatcher;
+    if (dispatcher) waiting.swap(gMainThreadJobs);
+  }
+  for (auto& job : waiting)
+    dispatcher->Post(std::move(job));
 }
 
 void PostToMainThread(std::function<void()> job) {
@@ -336,6 +396,11 @@ void PostToMainThread(std::function<void()> job) {
   {
     std::lock_guard lock(gDispatchMutex);
     dispatcher = gDispatcher;
+    // Run inline only on the main thread itself: elsewhere the GL objects would belong to the wrong thread.
+    if (!dispatcher && !IsMainThread()) {
+      gMainThreadJobs.push_back(std::move(job));
+      return;
+    }
   }
   if (dispatcher)
     dispatcher->Post(std::move(job));
@@ -343,11 +408,51 @@ void PostToMainThread(std::function<void()> job) {
     job();
 }
 
-void SetMainThread(std::thread::id id) {
-  gMainThread = id;
+int RunMainThreadJobs() {
+  if (!IsMainThread()) return 0;
+  int count = 0;
+  // Taken out first: the jobs take the device lock, and workers post while holding it.
+  std::vector<std::function<void()>> jobs;
+  {
+    std::lock_guard lock(gDispatchMutex);
+    jobs.swap(gMainThreadJobs);
+  }
+  for (auto& job : jobs) {
+    job();
+    ++count;
+  }
+  return count;
 }
+
+void SetMainThread(std::thread::id id) {
+  std::lock_guard lock(gMainThreadMutex);
+  gMainThread = id;
+  gMainThreadOwned = true;
+}
+
 bool IsMainThread() {
-  return std::this_thread::get_id() == gMainThread;
+  return std::this_thread::get_id() == gMainThread.load();
+}
+
+TMainThreadClaim::TMainThreadClaim() {
+  std::lock_guard lock(gMainThreadMutex);
+  const std::thread::id self = std::this_thread::get_id();
+  if (gMainThreadClaims > 0) {
+    // Nested claims of the claiming thread count; another thread's claim is left alone.
+    claimed_ = gMainThread.load() == self;
+  } else if (!gMainThreadOwned) {
+    gUnclaimedMain = gMainThread.load();
+    gMainThread = self;
+    claimed_ = true;
+  }
+  if (claimed_) ++gMainThreadClaims;
+}
+
+TMainThreadClaim::~TMainThreadClaim() {
+  if (!claimed_) return;
+  std::lock_guard lock(gMainThreadMutex);
+  // An owner set while the claim lived keeps the role.
+  if (--gMainThreadClaims == 0 && !gMainThreadOwned) gMainThread = gUnclaimedMain;
 }
 
 void SetDevClock(TDevClock* clock) {
@@ -357,8 +462,11 @@ TDevClock& DevClock() {
   TDevClock* clock = gClock;
   return clock ? *clock : gSystemClock;
 }
-uint32_t& LastPresentTime() {
-  return gLastPresent;
+uint32_t LastPresentTime() {
+  return gLastPresent.load();
+}
+void SetLastPresentTime(uint32_t ms) {
+  gLastPresent.store(ms);
 }
 
 } // namespace kiv

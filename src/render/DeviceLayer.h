@@ -45,6 +45,7 @@ struct TSize {
   int32_t width = 0, height = 0;
   bool operator==(const TSize&) const = default;
 };
+bool RectInside(const TRect& rect, TSize size); // not empty and within (0, 0) .. size
 struct TFloatPoint {
   float x = 0, y = 0;
 };
@@ -290,11 +291,12 @@ public:
 // Freeing it tells the renderer (OnDeviceKilled) and every resource (OnKilled).
 class TDevStore : public TObj {
 public:
-  TDevStore(TDrawDevice* owner, T3DEngine* creator) : drawDevice(owner), engine(creator) {}
+  TDevStore(TDrawDevice* owner, T3DEngine* creator);
+  ~TDevStore() override;
 
   TDrawDevice* drawDevice;
-  T3DEngine* engine;
-  TRef<TRefObj> device; // the backend's device object; none once released
+  TRef<T3DEngine> engine; // kept alive while the device's resources may ask it
+  TRef<TRefObj> device;   // the backend's device object; none once released
   std::vector<T3DTexture*> textures;
   std::vector<T3DVertexList*> vertexLists;
   std::vector<T3DShader*> shaders;
@@ -329,7 +331,8 @@ int32_t AdapterForRectIn(std::span<const TRect> monitors, const TRect& rect);
 // Milliseconds to sleep before a present; a refresh rate of 0 counts as 60 Hz.
 uint32_t PresentWaitMs(int32_t refreshRate, uint32_t elapsedSinceLastPresentMs);
 
-class T3DEngine : public TObj {
+// Shared: the process slot, renderers, stores and posted requests each hold a reference.
+class T3DEngine : public TRefObj {
 public:
   uint8_t lastError = 0;
   uint8_t lastErrorKind = 0;
@@ -342,11 +345,29 @@ public:
   virtual int32_t ShaderLevel(int32_t adapter) = 0;
 };
 
-// The process-wide engine: created on first request by the registered factory, freed by FreeEngine.
-using TEngineFactory = TOwned<T3DEngine> (*)();
+// The process-wide engine, one per process because the screen layer finds it through Engine(): created on
+// first request by the registered factory. FreeEngine drops the process's reference only; renderers and
+// stores hold their own, so the engine goes with the last of them.
+using TEngineFactory = TRef<T3DEngine> (*)();
 void RegisterEngineFactory(TEngineFactory factory);
+bool EngineFactoryRegistered();
 T3DEngine* Engine(); // none when no factory is registered or the factory fails
 void FreeEngine();
+
+// A share of the process-wide engine for a part that draws on its own for a while (an offscreen renderer).
+// The first share makes the engine when there is none, and the last share gives back an engine that was
+// made for shares; an engine somebody else made stays theirs.
+class TEngineShare {
+public:
+  TEngineShare();
+  ~TEngineShare();
+  TEngineShare(const TEngineShare&) = delete;
+  TEngineShare& operator=(const TEngineShare&) = delete;
+  T3DEngine* get() const { return engine_.get(); } // none when no factory is registered
+
+private:
+  TRef<T3DEngine> engine_;
+};
 
 // Global settings of the layer.
 void SetExclusiveModeAllowed(bool allowed); // the shell clears it for opt_scr_noexclusive
@@ -359,7 +380,9 @@ std::recursive_mutex& DeviceLock();
 using TDeviceLockGuard = std::lock_guard<std::recursive_mutex>;
 
 // Device creation and release run on the main thread; other threads post them here. The application's
-// event loop installs a dispatcher; without one, posted work runs at once on the calling thread.
+// event loop installs a dispatcher. Without one, work posted on the main thread runs at once, and work
+// posted elsewhere waits until the main thread calls RunMainThreadJobs or installs a dispatcher, which
+// takes the waiting work over.
 class TMainThreadDispatcher {
 public:
   virtual ~TMainThreadDispatcher() = default;
@@ -367,8 +390,25 @@ public:
 };
 void SetMainThreadDispatcher(TMainThreadDispatcher* dispatcher);
 void PostToMainThread(std::function<void()> job);
-void SetMainThread(std::thread::id id); // recorded at start-up
+int RunMainThreadJobs();                // the number of jobs run; none off the main thread
+void SetMainThread(std::thread::id id); // recorded at start-up; that thread owns the role from then on
 bool IsMainThread();
+
+// The main-thread role for a part that drives a device from its own thread (an offscreen renderer): taken
+// for the calling thread while no thread was given the role by SetMainThread or holds a claim, and handed
+// back by the destructor. It never takes the role from an owner; without it the part's device creation
+// is posted to the owner.
+class TMainThreadClaim {
+public:
+  TMainThreadClaim();
+  ~TMainThreadClaim();
+  TMainThreadClaim(const TMainThreadClaim&) = delete;
+  TMainThreadClaim& operator=(const TMainThreadClaim&) = delete;
+  bool Claimed() const { return claimed_; }
+
+private:
+  bool claimed_ = false;
+};
 
 // Milliseconds and sleeps of the presentation pacing; tests install their own.
 class TDevClock {
@@ -379,7 +419,9 @@ public:
 };
 void SetDevClock(TDevClock* clock); // none restores the system clock
 TDevClock& DevClock();
-uint32_t& LastPresentTime(); // shared by all renderers, as the pacing is per process
+// When any renderer last presented (DevClock milliseconds): the pacing is per process.
+uint32_t LastPresentTime();
+void SetLastPresentTime(uint32_t ms);
 
 // The layer's log lines ("Dx Error = 3", "T3DRenderer9: DEVICE LOST!") go to the process-wide log and to
 // an optional hook, through which tests capture them.

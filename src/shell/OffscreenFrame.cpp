@@ -9,7 +9,9 @@
 #include "SlideProducer.h"
 #include "ShowTimeline.h"
 
-#include <thread>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace kiv {
 namespace {
@@ -18,6 +20,7 @@ constexpr TSize kFallbackSize{800, 600};
 constexpr uint32_t kOutsideColor = 0xFF000000;
 // The first and the last of a transition's pair are all a frame needs.
 constexpr int32_t kCachedSlides = 2;
+constexpr auto kCreationWait = std::chrono::seconds(10);
 
 // The frame's root: black everywhere, the slide, then black again over whatever of the slide reaches
 // outside its frame (backgrounds are drawn a little larger than the frame).
@@ -53,7 +56,7 @@ TSize DesignFrameSize(const TKivSource& source) {
 }
 
 // Declared in the order they are freed backwards: the slides (and the pictures they prepared on the
-// drawer) go before the drawer, the drawer before the engine.
+// drawer) go before the drawer, the drawer before the engine share and the main-thread claim.
 struct TFrameRenderer::TState {
   explicit TState(TKivSource& show) : source(show) {}
   ~TState() {
@@ -62,30 +65,51 @@ struct TFrameRenderer::TState {
     if (drawer) drawer->Close();
     drawer.reset();
     device.reset();
-    FreeEngine();
   }
 
+  TMainThreadClaim mainThread;
+  TEngineShare engine;
   TKivSource& source;
   TOwned<TDrawDevice> device;
   TOwned<T3DDrawer> drawer;
   TRef<TTiming> timing;
   TOwned<TSlideProducer> producer;
   TOwned<TSlideCache> cache;
+
+  // Device creation posted to the main thread's owner: set there, waited for here.
+  std::mutex createdMutex;
+  std::condition_variable createdChanged;
+  bool created = false;
 };
 
 std::unique_ptr<TFrameRenderer> TFrameRenderer::Create(TKivSource& source, TSize size, std::string* whyNot) {
   if (!HeadlessGLAvailable(whyNot)) return nullptr;
-  return std::unique_ptr<TFrameRenderer>(new TFrameRenderer(source, size));
+  auto renderer = std::unique_ptr<TFrameRenderer>(new TFrameRenderer(source, size));
+  TState& s = *renderer->state_;
+  if (IsMainThread()) return renderer; // created at once, or not at all: Render answers for both
+  // The main thread's owner creates the device when its loop comes round; a loop that never does must
+  // not hold this thread for ever.
+  std::unique_lock lock(s.createdMutex);
+  if (!s.createdChanged.wait_for(lock, kCreationWait, [&s] { return s.created; })) {
+    if (whyNot) *whyNot = "the main thread did not create the GL device";
+    return nullptr;
+  }
+  return renderer;
 }
 
 TFrameRenderer::TFrameRenderer(TKivSource& source, TSize size) : size_(size) {
   RegisterContentKinds();
-  SetMainThread(std::this_thread::get_id());
-  RegisterGLEngine();
+  // A viewer that registered its engine keeps it; the renderer then shares the viewer's.
+  if (!EngineFactoryRegistered()) RegisterGLEngine();
   state_ = std::make_unique<TState>(source);
   TState& s = *state_;
   s.device = MakeOwned<TDrawDevice>();
   s.device->bounds = {0, 0, size.width, size.height};
+  s.device->OnRendererCreated = [&s](T3DRenderer*) {
+    std::lock_guard lock(s.createdMutex);
+    s.created = true;
+    s.createdChanged.notify_all();
+  };
   s.drawer = MakeOwned<T3DDrawer>(MakeOwned<T3DScreen>());
   s.drawer->OnNotify = [](TDeviceDrawer&, TDrawItem*, int) { return true; };
   s.drawer->mode = 1; // drawn to be read back, never presented

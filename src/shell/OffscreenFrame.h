@@ -20,8 +20,9 @@ TSize DesignFrameSize(const TKivSource& source);
 
 class TFrameRenderer {
 public:
-  // nullptr with the reason when there is no headless GL. The source must outlive the renderer, and one
-  // renderer at a time owns the process's GL engine.
+  // nullptr with the reason when there is no headless GL. The source must outlive the renderer. Renderers
+  // share the process's engine; made on a thread other than the main thread's owner, the renderer waits
+  // for the owner to create its device (nullptr when that does not happen within seconds).
   static std::unique_ptr<TFrameRenderer> Create(TKivSource& source, TSize size, std::string* whyNot);
   ~TFrameRenderer();
   TFrameRenderer(const TFrameRenderer&) = delete;

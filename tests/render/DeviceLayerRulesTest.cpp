@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kiv {
@@ -127,6 +128,82 @@ TEST(ErrorClassification, MapsOutcomesToResultsAndLogsFailures) {
 TEST(Rectangles, IntersectionOfDisjointRectanglesIsEmpty) {
   EXPECT_EQ(IntersectRect({0, 0, 10, 10}, {5, 5, 20, 20}), (TRect{5, 5, 10, 10}));
   EXPECT_TRUE(IntersectRect({0, 0, 10, 10}, {10, 0, 20, 10}).IsEmpty());
+}
+
+// Device work posted from a worker while no dispatcher is installed must not run on the worker: GL objects
+// made there would belong to the wrong thread. The main thread runs it when it drains the queue.
+TEST(MainThreadJobs, WorkPostedFromAWorkerWaitsForTheMainThread) {
+  SetMainThread(std::this_thread::get_id());
+  std::vector<std::thread::id> ranOn;
+  auto record = [&ranOn] { ranOn.push_back(std::this_thread::get_id()); };
+  int drainedByWorker = -1;
+  std::thread worker([&] {
+    PostToMainThread(record);
+    drainedByWorker = RunMainThreadJobs();
+  });
+  worker.join();
+  EXPECT_TRUE(ranOn.empty());
+  EXPECT_EQ(drainedByWorker, 0);
+  EXPECT_EQ(RunMainThreadJobs(), 1);
+  EXPECT_EQ(ranOn, std::vector{std::this_thread::get_id()});
+  EXPECT_EQ(RunMainThreadJobs(), 0);
+  PostToMainThread(record); // on the main thread itself: at once
+  EXPECT_EQ(ranOn.size(), 2u);
+}
+
+// A dispatcher installed later takes over what waited for the main thread.
+TEST(MainThreadJobs, ADispatcherTakesOverWaitingWork) {
+  SetMainThread(std::this_thread::get_id());
+  struct TCollect final : TMainThreadDispatcher {
+    void Post(std::function<void()> job) override { jobs.push_back(std::move(job)); }
+    std::vector<std::function<void()>> jobs;
+  } dispatcher;
+  int runs = 0;
+  std::thread([&runs] { PostToMainThread([&runs] { ++runs; }); }).join();
+  SetMainThreadDispatcher(&dispatcher);
+  SetMainThreadDispatcher(nullptr);
+  ASSERT_EQ(dispatcher.jobs.size(), 1u);
+  EXPECT_EQ(RunMainThreadJobs(), 0);
+  dispatcher.jobs.front()();
+  EXPECT_EQ(runs, 1);
+}
+
+// Renderers on several threads read the pacing time and the main thread while others write them; a
+// thread sanitizer reports any of these that is not atomic.
+TEST(MainThreadRole, RoleAndPacingTimeAreReadWhileWritten) {
+  const std::thread::id self = std::this_thread::get_id();
+  SetMainThread(self);
+  std::thread writer([self] {
+    for (uint32_t i = 1; i <= 2000; ++i) {
+      SetLastPresentTime(i);
+      SetMainThread(self);
+    }
+  });
+  uint32_t last = 0;
+  bool ordered = true, alwaysMain = true;
+  for (int i = 0; i < 2000; ++i) {
+    const uint32_t now = LastPresentTime();
+    ordered = ordered && now >= last;
+    last = now;
+    alwaysMain = alwaysMain && IsMainThread();
+  }
+  writer.join();
+  EXPECT_TRUE(ordered);
+  EXPECT_TRUE(alwaysMain);
+  EXPECT_EQ(LastPresentTime(), 2000u);
+}
+
+TEST(MainThreadRole, AClaimNeverTakesTheRoleFromItsOwner) {
+  SetMainThread(std::this_thread::get_id());
+  bool claimed = true, workerIsMain = true;
+  std::thread([&] {
+    TMainThreadClaim claim;
+    claimed = claim.Claimed();
+    workerIsMain = IsMainThread();
+  }).join();
+  EXPECT_FALSE(claimed);
+  EXPECT_FALSE(workerIsMain);
+  EXPECT_TRUE(IsMainThread());
 }
 
 } // namespace

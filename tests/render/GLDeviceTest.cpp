@@ -3,8 +3,11 @@
 
 #include "GLTestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace kiv::test {
 namespace {
@@ -309,6 +312,36 @@ TEST_F(DrawTest, LockReadsBackARectangle) {
   EXPECT_EQ(renderer->GetRenderTarget()->Lock(&beyond, true), nullptr);
 }
 
+// A read-back that GL refuses must answer failure, or a caller would take the untouched bitmap for the
+// picture. Deleting the texture under the bound framebuffer detaches it, so the framebuffer is incomplete
+// and glReadPixels fails with a genuine GL error.
+TEST_F(DrawTest, ReadBackThatGLRefusesFails) {
+  const struct {
+    const char* what;
+    bool lock;
+  } cases[] = {{"CopyToBitmap", false}, {"Lock", true}};
+  for (const auto& c : cases) {
+    auto texture = renderer->CreateTexture(kTextureKindRTA, 8, 8, false);
+    ASSERT_TRUE(texture) << c.what;
+    auto* surface = static_cast<T3DSurfaceGL*>(texture->GetSurface(0));
+    TDevBitmap before;
+    ASSERT_TRUE(surface->CopyToBitmap(before)) << c.what;
+    glBindFramebuffer(GL_FRAMEBUFFER, surface->Framebuffer());
+    const GLuint name = static_cast<T3DTextureGL*>(texture.get())->Name();
+    glDeleteTextures(1, &name);
+    if (c.lock) {
+      EXPECT_EQ(surface->Lock(nullptr, true), nullptr) << c.what;
+    } else {
+      TDevBitmap bitmap;
+      EXPECT_FALSE(surface->CopyToBitmap(bitmap)) << c.what;
+    }
+    EXPECT_EQ(texture->lastError, kResultInvalidCall) << c.what;
+    // The failure does not stick: the renderer's own target still reads back.
+    TDevBitmap target;
+    EXPECT_TRUE(renderer->GetRenderTarget()->CopyToBitmap(target)) << c.what;
+  }
+}
+
 TEST_F(DrawTest, CullingRemovesCounterClockwiseTrianglesOnly) {
   renderer->SetCullNone(false);
   ASSERT_TRUE(renderer->Clear({}, kClearTarget, 0xFF000000, 1));
@@ -366,6 +399,23 @@ TEST_F(DrawTest, PixelShaderReadsConstantsAndSamplers) {
   EXPECT_TRUE(NearColor(ReadTarget().Pixel32(1, 1), 0xFFFFFFFF));
   EXPECT_FALSE(renderer->CreateShader("void main() { this is not glsl }", false));
   EXPECT_EQ(renderer->lastError, kResultInvalidCall);
+}
+
+// The driver's whole message goes to the log, however long: the error a show's author needs may be the last.
+TEST_F(DrawTest, ShaderThatDoesNotCompileLogsTheDriversWholeMessage) {
+  std::vector<std::string> lines;
+  SetDevLogHook([&lines](std::string_view line) { lines.emplace_back(line); });
+  std::string code = "void main() {\n";
+  for (int i = 0; i < 80; ++i)
+    code += "  float v" + std::to_string(i) + " = missing" + std::to_string(i) + ";\n";
+  code += "  oC0 = vec4(1.0);\n}\n";
+  EXPECT_FALSE(renderer->CreateShader(code, false));
+  const auto logged = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.starts_with("GL shader compile failed: ");
+  });
+  ASSERT_NE(logged, lines.end());
+  EXPECT_NE(logged->find("missing0"), std::string::npos);
+  EXPECT_NE(logged->find("missing79"), std::string::npos);
 }
 
 TEST_F(DrawTest, VertexShaderPlacesVerticesItself) {

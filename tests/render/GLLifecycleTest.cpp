@@ -32,9 +32,9 @@ TEST_F(LifecycleTest, HeadlessAdapterSizeIsConfigurable) {
   TGLEngineOptions options;
   options.headlessMonitor = {0, 0, 800, 600};
   options.headlessRefreshRate = 50;
-  T3DEngineGL other(options);
+  auto other = TRef<T3DEngineGL>::Make(options);
   TDisplayMode mode;
-  ASSERT_TRUE(other.GetDisplayMode(0, mode));
+  ASSERT_TRUE(other->GetDisplayMode(0, mode));
   EXPECT_EQ(mode.monitor, (TRect{0, 0, 800, 600}));
   EXPECT_EQ(mode.refreshRate, 50);
 }
@@ -135,6 +135,32 @@ TEST_F(LifecycleTest, FullScreenDeviceCreatedWindowedOnceAfterALossIsRecreated) 
   EXPECT_EQ(backBuffer->GetSize(), (TSize{1920, 1080}));
 }
 
+// FreeEngine drops only the process's reference: a renderer made from the engine still asks it, here when
+// the device is lost.
+TEST(EngineLifetime, RenderersKeepTheProcessEngineAfterFreeEngine) {
+  std::string whyNot;
+  if (!HeadlessGLAvailable(&whyNot)) GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
+  SetMainThread(std::this_thread::get_id());
+  RegisterGLEngine();
+  FreeEngine();
+  T3DEngine* engine = Engine();
+  ASSERT_NE(engine, nullptr);
+  auto device = MakeOwned<TDrawDevice>();
+  device->bounds = {0, 0, 16, 16};
+  TDisplayMode mode;
+  ASSERT_TRUE(engine->GetDisplayMode(0, mode));
+  auto renderer = engine->CreateRenderer(device.get(), mode);
+  ASSERT_TRUE(renderer);
+  FreeEngine();
+  static_cast<T3DRendererGL*>(renderer.get())->SimulateDeviceLoss();
+  EXPECT_FALSE(renderer->Clear({}, kClearTarget, 0, 1));
+  EXPECT_EQ(renderer->errorKind, kErrorKindLost);
+  // Set from the engine's answer that the device is available again.
+  EXPECT_TRUE(device->FindAttachment<TRectangleWrapper>()->avoidExclusive);
+  renderer.reset();
+  device.reset();
+}
+
 // Collects posted work; the test plays the main thread's event loop.
 class QueueDispatcher final : public TMainThreadDispatcher {
 public:
@@ -220,6 +246,17 @@ TEST_F(LifecycleTest, PresentPacesToTheRefreshRate) {
   SetDevClock(nullptr);
 }
 
+// The pacing is per process: a present on another thread counts as this renderer's last one.
+TEST_F(LifecycleTest, PresentPacesAgainstTheLastPresentOfAnyThread) {
+  FakeClock clock;
+  SetDevClock(&clock);
+  std::thread([&clock] { SetLastPresentTime(clock.now - 5); }).join();
+  ASSERT_TRUE(renderer->Present({}, {}));
+  EXPECT_EQ(clock.sleeps, (std::vector<uint32_t>{8}));
+  EXPECT_EQ(LastPresentTime(), clock.now);
+  SetDevClock(nullptr);
+}
+
 TEST_F(LifecycleTest, LossAtPresentIsReported) {
   gl->SimulateDeviceLoss();
   FakeClock clock;
@@ -237,17 +274,17 @@ TEST(WindowedDevice, DrawsAndPresentsIntoAnSdlWindow) {
   auto window = CreateSdlWindow("kivviewer test", {0, 0, 32, 24}, true, &whyNot);
   if (!window) GTEST_SKIP() << "no SDL window: " << whyNot;
   SetMainThread(std::this_thread::get_id());
-  T3DEngineGL engine{TGLEngineOptions{}};
+  auto engine = TRef<T3DEngineGL>::Make(TGLEngineOptions{});
   {
     auto device = MakeOwned<TDrawDevice>();
     device->window = window.get();
     device->bounds = {0, 0, 32, 24};
     TDisplayMode mode;
-    ASSERT_TRUE(engine.GetDisplayMode(0, mode));
+    ASSERT_TRUE(engine->GetDisplayMode(0, mode));
     EXPECT_GT(mode.monitor.Width(), 0);
     int created = 0;
     device->OnRendererCreated = [&created](T3DRenderer*) { ++created; };
-    auto renderer = engine.CreateRenderer(device.get(), mode);
+    auto renderer = engine->CreateRenderer(device.get(), mode);
     ASSERT_TRUE(renderer);
     EXPECT_EQ(created, 1);
     ASSERT_TRUE(renderer->BeginScene());

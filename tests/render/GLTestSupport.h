@@ -49,7 +49,7 @@ protected:
     if (!HeadlessGLAvailable(&whyNot))
       GTEST_SKIP() << "no headless EGL display, GL tests skipped: " << whyNot;
     SetMainThread(std::this_thread::get_id());
-    engine = MakeOwned<T3DEngineGL>(TGLEngineOptions{});
+    engine = TRef<T3DEngineGL>::Make(TGLEngineOptions{});
     device = MakeOwned<TDrawDevice>();
     device->bounds = {0, 0, kWidth, kHeight};
     TDisplayMode mode;
@@ -96,7 +96,7 @@ protected:
     return bitmap;
   }
 
-  TOwned<T3DEngineGL> engine;
+  TRef<T3DEngineGL> engine;
   TOwned<TDrawDevice> device;
   TOwned<T3DRenderer> renderer;
   T3DRendererGL* gl = nullptr;

@@ -8,14 +8,20 @@
 #include "ShowTestSupport.h"
 #include "CacheImageDecoder.h"
 #include "OpenedShow.h"
+#include "GLDeviceLayer.h"
 #include "ShowTimeline.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace kiv {
@@ -175,6 +181,98 @@ TEST_F(RenderFrame, OutsideTheSlideFrameIsBlack) {
     EXPECT_TRUE(Near(PixelRgb(*frame, x, 5), kBlack, x, 5));
   for (const int x : {52, 150, 247})
     EXPECT_TRUE(Near(PixelRgb(*frame, x, 5), kGrey, x, 5));
+}
+
+// Engines made by the process's factory while a test counts them.
+int gEnginesMade = 0;
+TRef<T3DEngine> CountedGLEngine() {
+  ++gEnginesMade;
+  return TRef<T3DEngineGL>::Make(TGLEngineOptions{});
+}
+
+// Renderers of one process share its engine: neither frees it under the other, and the last one gives it
+// back.
+TEST_F(RenderFrame, RenderersAliveTogetherShareOneEngineThatOutlivesEither) {
+  FreeEngine();
+  gEnginesMade = 0;
+  RegisterEngineFactory(&CountedGLEngine);
+  struct TRestore {
+    ~TRestore() { RegisterGLEngine(); }
+  } restore;
+  std::string whyNot;
+  auto first = TFrameRenderer::Create(Options(*locator_), {200, 150}, &whyNot);
+  auto second = TFrameRenderer::Create(Options(*locator_), {200, 150}, &whyNot);
+  ASSERT_TRUE(first && second) << whyNot;
+  ASSERT_TRUE(first->Render(500));
+  ASSERT_TRUE(second->Render(500));
+  first.reset();
+  const std::optional<TDevBitmap> frame = second->Render(500);
+  ASSERT_TRUE(frame);
+  EXPECT_TRUE(Near(PixelRgb(*frame, 100, 75), kRed, 100, 75));
+  EXPECT_EQ(gEnginesMade, 1);
+  second.reset();
+  auto third = TFrameRenderer::Create(Options(*locator_), {200, 150}, &whyNot);
+  ASSERT_TRUE(third) << whyNot;
+  const std::optional<TDevBitmap> fresh = third->Render(500);
+  third.reset();
+  ASSERT_TRUE(fresh);
+  EXPECT_TRUE(Near(PixelRgb(*fresh, 100, 75), kRed, 100, 75));
+  EXPECT_EQ(gEnginesMade, 2);
+}
+
+// Collects posted work; the test thread plays the owner's event loop.
+class QueueDispatcher final : public TMainThreadDispatcher {
+public:
+  void Post(std::function<void()> job) override {
+    std::lock_guard lock(mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  void RunAll() {
+    std::deque<std::function<void()>> pending;
+    {
+      std::lock_guard lock(mutex_);
+      pending.swap(jobs_);
+    }
+    for (auto& job : pending)
+      job();
+  }
+
+private:
+  std::mutex mutex_;
+  std::deque<std::function<void()>> jobs_;
+};
+
+// A still picture drawn on a worker while the program's main thread runs its loop: device creation goes to
+// the main thread, which keeps its role throughout.
+TEST_F(RenderFrame, ARendererOnAnotherThreadLeavesTheMainThreadToItsOwner) {
+  SetMainThread(std::this_thread::get_id());
+  QueueDispatcher dispatcher;
+  SetMainThreadDispatcher(&dispatcher);
+  std::atomic<bool> done{false};
+  std::optional<TDevBitmap> frame;
+  bool workerWasMain = true;
+  std::string whyNot;
+  std::thread worker([&] {
+    auto renderer = TFrameRenderer::Create(Options(*locator_), {200, 150}, &whyNot);
+    workerWasMain = IsMainThread();
+    if (std::optional<TDevBitmap> rendered = renderer ? renderer->Render(500) : std::nullopt)
+      frame.emplace(std::move(*rendered));
+    renderer.reset();
+    done = true;
+  });
+  bool ownerKeptRole = true;
+  while (!done) {
+    dispatcher.RunAll();
+    ownerKeptRole = ownerKeptRole && IsMainThread();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  worker.join();
+  dispatcher.RunAll();
+  SetMainThreadDispatcher(nullptr);
+  EXPECT_TRUE(ownerKeptRole);
+  EXPECT_FALSE(workerWasMain);
+  ASSERT_TRUE(frame) << whyNot;
+  EXPECT_TRUE(Near(PixelRgb(*frame, 100, 75), kRed, 100, 75));
 }
 
 } // namespace

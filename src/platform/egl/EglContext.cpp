@@ -1,6 +1,7 @@
 // Headless GL through EGL on Mesa's surfaceless platform: no window, no pbuffer; all drawing goes into
 // framebuffer objects.
 
+#include "GLBackends.h"
 #include "GLContext.h"
 
 #include <EGL/egl.h>
@@ -91,5 +92,22 @@ std::unique_ptr<TGLContext> CreateHeadlessGLContext(std::string* whyNot) {
   }
   return std::make_unique<TEglContext>(display.display, context);
 }
+
+namespace {
+std::unique_ptr<TGLContext> CreateEglContext(TPlatformWindow* window, std::string* whyNot) {
+  if (window) {
+    if (whyNot) *whyNot = "EGL here draws headless only";
+    return nullptr;
+  }
+  return CreateHeadlessGLContext(whyNot);
+}
+// Surfaceless: there is no monitor to report.
+std::vector<TDisplayInfo> NoDisplays() {
+  return {};
+}
+} // namespace
+
+extern const TGLBackend kEglBackend = {"egl", kGLBackendHeadless, &HeadlessGLAvailable, &CreateEglContext,
+                                       &NoDisplays};
 
 } // namespace kiv

@@ -1,5 +1,6 @@
 // SDL2 windows and their GL contexts, and the display list that the device layer's adapters come from.
 
+#include "GLBackends.h"
 #include "GLContext.h"
 
 #include <SDL2/SDL.h>
@@ -113,5 +114,24 @@ std::unique_ptr<TGLContext> CreateWindowGLContext(TPlatformWindow& window, std::
   }
   return std::make_unique<TSdlGLContext>(sdlWindow, context);
 }
+
+namespace {
+// SDL contexts need a window and its displays need video: both exist once a window was made.
+bool SdlAvailable(std::string* whyNot) {
+  if (SdlVideoActive()) return true;
+  if (whyNot) *whyNot = "SDL video is not running";
+  return false;
+}
+std::unique_ptr<TGLContext> CreateSdlContext(TPlatformWindow* window, std::string* whyNot) {
+  if (!window) {
+    if (whyNot) *whyNot = "SDL draws into windows only";
+    return nullptr;
+  }
+  return CreateWindowGLContext(*window, whyNot);
+}
+} // namespace
+
+extern const TGLBackend kSdlBackend = {"sdl", kGLBackendWindows, &SdlAvailable, &CreateSdlContext,
+                                       &SdlDisplays};
 
 } // namespace kiv

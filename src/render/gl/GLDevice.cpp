@@ -3,7 +3,10 @@
 #include "DeviceLayer.h"
 #include "GLContext.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <string>
 
 namespace kiv::gl {
 namespace {
@@ -14,7 +17,38 @@ std::atomic<uint64_t> gNextId{1};
 thread_local uint64_t tCurrentId = 0;
 thread_local TGLContext* tCurrentContext = nullptr;
 
+// The driver's whole message about a shader or program, however long.
+std::string InfoLog(GLuint object, bool program) {
+  GLint length = 0;
+  if (program)
+    glGetProgramiv(object, GL_INFO_LOG_LENGTH, &length);
+  else
+    glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
+  std::string log(static_cast<size_t>(std::max(length, 1)), '\0');
+  if (program)
+    glGetProgramInfoLog(object, static_cast<GLsizei>(log.size()), nullptr, log.data());
+  else
+    glGetShaderInfoLog(object, static_cast<GLsizei>(log.size()), nullptr, log.data());
+  log.resize(std::strlen(log.c_str()));
+  return log;
+}
+
 } // namespace
+
+GLuint CompileShader(GLenum type, const std::string& source) {
+  GLuint shader = glCreateShader(type);
+  const char* text = source.c_str();
+  glShaderSource(shader, 1, &text, nullptr);
+  glCompileShader(shader);
+  GLint ok = GL_FALSE;
+  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+  if (!ok) {
+    DevLog("GL shader compile failed: " + InfoLog(shader, false));
+    glDeleteShader(shader);
+    return 0;
+  }
+  return shader;
+}
 
 TGLDevice::TGLDevice(std::unique_ptr<TGLContext> context) : id_(gNextId++), context_(std::move(context)) {}
 
@@ -112,23 +146,6 @@ void TGLDevice::FlushDeletes() {
     Delete(kind, name);
 }
 
-GLuint TGLDevice::Compile(GLenum type, const std::string& source) {
-  GLuint shader = glCreateShader(type);
-  const char* text = source.c_str();
-  glShaderSource(shader, 1, &text, nullptr);
-  glCompileShader(shader);
-  GLint ok = GL_FALSE;
-  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-  if (!ok) {
-    char log[1024] = {};
-    glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-    DevLog(std::string("GL shader compile failed: ") + log);
-    glDeleteShader(shader);
-    return 0;
-  }
-  return shader;
-}
-
 const TGLProgram* TGLDevice::Program(GLuint vs, GLuint fs, const TStageKey& key) {
   const uint32_t code = fs ? 0 : key.Code();
   const auto id = std::make_tuple(vs, fs, code);
@@ -136,13 +153,13 @@ const TGLProgram* TGLDevice::Program(GLuint vs, GLuint fs, const TStageKey& key)
 
   GLuint vertex = vs;
   if (!vertex) {
-    if (!generatedVs_) generatedVs_ = Compile(GL_VERTEX_SHADER, GeneratedVertexShader());
+    if (!generatedVs_) generatedVs_ = CompileShader(GL_VERTEX_SHADER, GeneratedVertexShader());
     vertex = generatedVs_;
   }
   GLuint fragment = fs;
   if (!fragment) {
     GLuint& generated = generatedFs_[code];
-    if (!generated) generated = Compile(GL_FRAGMENT_SHADER, GeneratedFragmentShader(key));
+    if (!generated) generated = CompileShader(GL_FRAGMENT_SHADER, GeneratedFragmentShader(key));
     fragment = generated;
   }
   if (!vertex || !fragment) return nullptr;
@@ -155,9 +172,7 @@ const TGLProgram* TGLDevice::Program(GLuint vs, GLuint fs, const TStageKey& key)
   GLint ok = GL_FALSE;
   glGetProgramiv(program.program, GL_LINK_STATUS, &ok);
   if (!ok) {
-    char log[1024] = {};
-    glGetProgramInfoLog(program.program, sizeof log, nullptr, log);
-    DevLog(std::string("GL program link failed: ") + log);
+    DevLog("GL program link failed: " + InfoLog(program.program, true));
     glDeleteProgram(program.program);
     return nullptr;
   }

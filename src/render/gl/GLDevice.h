@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -60,7 +61,6 @@ public:
 
 private:
   void FlushDeletes();
-  GLuint Compile(GLenum type, const std::string& source);
 
   uint64_t id_;
   std::unique_ptr<TGLContext> context_;
@@ -72,6 +72,10 @@ private:
   std::map<std::tuple<GLuint, GLuint, uint32_t>, TGLProgram> programs_;
   GLuint white_ = 0;
 };
+
+// Compiles one GLSL stage on the current context: 0 when it does not compile, with the driver's whole
+// message in the device log.
+GLuint CompileShader(GLenum type, const std::string& source);
 
 // Unbinds whatever context the calling thread holds; a drawing thread calls it before it ends.
 void ReleaseCurrentGLContext();

@@ -1,7 +1,7 @@
-#include "GLDeviceLayer.h"
+#include "GLRenderer.h"
 
-#include "GLContext.h"
 #include "Assert.h"
+#include "GLContext.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,36 +13,6 @@ namespace kiv {
 using gl::TGLDevice;
 
 namespace {
-
-struct TGLFormat {
-  GLint internal;
-  GLenum format;
-  GLenum type;
-};
-
-// Upload and read-back formats keep Direct3D's memory layout: A8R8G8B8 is the 32-bit word 0xAARRGGBB
-// (bytes B, G, R, A), R5G6B5 the 16-bit word with red on top, L8 one byte.
-TGLFormat FormatOf(uint8_t kind) {
-  switch (kind) {
-  case kTextureKindL8:
-    return {GL_R8, GL_RED, GL_UNSIGNED_BYTE};
-  case kTextureKindR5G6B5:
-    return {GL_RGB565, GL_RGB, GL_UNSIGNED_SHORT_5_6_5};
-  default:
-    return {GL_RGBA8, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV};
-  }
-}
-
-TPixelFormat PixelFormatOf(uint8_t kind) {
-  switch (kind) {
-  case kTextureKindL8:
-    return TPixelFormat::pf8bit;
-  case kTextureKindR5G6B5:
-    return TPixelFormat::pf16bit565;
-  default:
-    return TPixelFormat::pf32bit;
-  }
-}
 
 GLint WrapOf(uint8_t address) {
   switch (address) {
@@ -77,14 +47,6 @@ int64_t VerticesFor(uint8_t type, int64_t primitives) {
   }
 }
 
-bool Inside(const TRect& r, TSize size) {
-  return r.left >= 0 && r.top >= 0 && r.right <= size.width && r.bottom <= size.height && !r.IsEmpty();
-}
-
-TDevBitmap* AsBitmap(const TOwned<TDevBitmap>& owned) {
-  return owned.get();
-}
-
 int FullChainLevels(int32_t width, int32_t height) {
   int levels = 1;
   for (int32_t size = std::max(width, height); size > 1; size >>= 1)
@@ -94,556 +56,8 @@ int FullChainLevels(int32_t width, int32_t height) {
 
 } // namespace
 
-// ================= engine =================
-
-T3DEngineGL::T3DEngineGL(const TGLEngineOptions& options) : options_(options) {
-  // The probe context stands in for the hidden probe device: it answers the capability queries and
-  // the availability test.
-  if (auto context = CreateHeadlessGLContext()) {
-    probe_ = TRef<TGLDevice>::Make(std::move(context));
-    if (probe_->Bind())
-      probe_->Unbind();
-    else
-      probe_.reset();
-  }
-}
-
-void T3DEngineGL::Dispose() {
-  TDeviceLockGuard lock(DeviceLock());
-  probe_.reset();
-}
-
-std::vector<TRect> T3DEngineGL::Monitors(std::vector<int32_t>* refreshRates) const {
-  std::vector<TRect> monitors;
-  for (const TDisplayInfo& display : SdlDisplays()) {
-    monitors.push_back(
-        {display.bounds.left, display.bounds.top, display.bounds.right, display.bounds.bottom});
-    if (refreshRates) refreshRates->push_back(display.refreshRate);
-  }
-  if (monitors.empty()) {
-    monitors.push_back(options_.headlessMonitor);
-    if (refreshRates) refreshRates->push_back(options_.headlessRefreshRate);
-  }
-  return monitors;
-}
-
-int32_t T3DEngineGL::AdapterForRect(const TRect& rect) {
-  return AdapterForRectIn(Monitors(), rect);
-}
-
-bool T3DEngineGL::ReadCaps(int32_t adapter, TCapsWrapper& caps) {
-  TDeviceLockGuard lock(DeviceLock());
-  for (const TCapsWrapper& known : caps_)
-    if (known.adapter == adapter) {
-      caps = known;
-      return true;
-    }
-  if (adapter < 0 || adapter >= static_cast<int32_t>(Monitors().size()) || !probe_ || !probe_->Bind())
-    return false;
-  // Every adapter is driven by the same GL driver here, so one context answers for all of them.
-  caps = {};
-  caps.adapter = adapter;
-  caps.pixelShaderVersion = PixelShaderVersion(2, 0);
-  caps.vendorId = 0;
-  GLint maxSize = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-  caps.maxTextureWidth = caps.maxTextureHeight = maxSize;
-  caps.maxAnisotropy = static_cast<int32_t>(probe_->maxAnisotropy);
-  caps.rasterCaps = kRasterMipMapLodBias | (probe_->maxAnisotropy > 1 ? kRasterAnisotropy : 0);
-  const bool ok = probe_->TakeError() == kRawOk;
-  probe_->Unbind();
-  if (ok) caps_.push_back(caps);
-  return ok;
-}
-
-int32_t T3DEngineGL::GetCap(std::u16string_view name, int32_t adapter) {
-  TCapsWrapper caps;
-  return ReadCaps(adapter, caps) ? CapValue(caps, name) : 0;
-}
-
-int32_t T3DEngineGL::ShaderLevel(int32_t adapter) {
-  TCapsWrapper caps;
-  if (!ReadCaps(adapter, caps)) return 0;
-  return ShaderLevelFor(caps.vendorId, caps.pixelShaderVersion);
-}
-
-bool T3DEngineGL::GetDisplayMode(int32_t adapter, TDisplayMode& mode) {
-  std::vector<int32_t> rates;
-  const std::vector<TRect> monitors = Monitors(&rates);
-  if (adapter < 0 || adapter >= static_cast<int32_t>(monitors.size())) return false;
-  mode.monitor = monitors[adapter];
-  mode.refreshRate = rates[adapter] > 0 ? rates[adapter] : 60;
-  mode.format = kFormatX8R8G8B8;
-  mode.adapter = adapter;
-  return true;
-}
-
-bool T3DEngineGL::IsDeviceAvailable() {
-  TDeviceLockGuard lock(DeviceLock());
-  if (availableOverride_) return *availableOverride_;
-  // Held by another thread: as with a reset posted to the main thread, assume it will come back.
-  if (!probe_ || !probe_->Bind()) return true;
-  const bool lost = probe_->TakeError(true) == kRawContextLost;
-  probe_->Unbind();
-  return !lost;
-}
-
-TOwned<T3DRenderer> T3DEngineGL::CreateRenderer(TDrawDevice* device, const TDisplayMode& mode) {
-  RY_ASSERT(device);
-  TDeviceLockGuard lock(DeviceLock());
-  auto renderer = MakeOwned<T3DRendererGL>(this, device);
-  if (MultiThreaded() && !IsMainThread()) {
-    auto init = std::make_shared<TInitData>();
-    init->renderer = renderer.get();
-    init->mode = mode;
-    renderer->pendingInit_ = init;
-    PostToMainThread([this, init] {
-      TDeviceLockGuard mainLock(DeviceLock());
-      if (!init->renderer) return; // freed before the main thread came to it
-      init->renderer->pendingInit_.reset();
-      InternalCreateRenderer(init->renderer, init->mode);
-    });
-    return renderer;
-  }
-  if (!InternalCreateRenderer(renderer.get(), mode)) return nullptr;
-  return renderer;
-}
-
-bool T3DEngineGL::InternalCreateRenderer(T3DRendererGL* renderer, const TDisplayMode& mode) {
-  TDeviceLockGuard lock(DeviceLock());
-  TDrawDevice* device = renderer->drawDevice;
-  if (!device) return false;
-
-  auto* wrapper = device->FindAttachment<TRectangleWrapper>();
-  if (!wrapper) {
-    auto owned = MakeOwned<TRectangleWrapper>();
-    wrapper = owned.get();
-    device->Attach(std::move(owned));
-  }
-  TSize backBuffer;
-  if (device->fullScreen) {
-    wrapper->rect = mode.monitor;
-    backBuffer = {mode.monitor.Width(), mode.monitor.Height()};
-  } else {
-    wrapper->rect = device->bounds;
-    backBuffer = {device->bounds.Width(), device->bounds.Height()};
-  }
-  if (device->fullScreen && !ExclusiveModeAllowed()) {
-    if (device->window)
-      device->window->SetPlacement(
-          {mode.monitor.left, mode.monitor.top, mode.monitor.right, mode.monitor.bottom});
-    DevLog("Setwndposlocal " + RectText(mode.monitor));
-  }
-  const bool exclusive = device->fullScreen && ExclusiveModeAllowed() && !wrapper->avoidExclusive;
-  wrapper->avoidExclusive = false;
-
-  auto* store = device->FindAttachment<TDevStore>();
-  if (!store) {
-    auto owned = MakeOwned<TDevStore>(device, this);
-    store = owned.get();
-    device->Attach(std::move(owned));
-  }
-  if (exclusive)
-    DevLog("T3DEngine9.InternalCreateRenderer - exclusive");
-  else
-    DevLog("T3DEngine9.InternalCreateRenderer: init windowed device: " + RectText(device->bounds));
-
-  // Exclusive mode always gets a device of its own; windowed renderers share the store's.
-  uint32_t raw = kRawOk;
-  if (exclusive || !store->device) {
-    std::string whyNot;
-    auto context =
-        device->window ? CreateWindowGLContext(*device->window, &whyNot) : CreateHeadlessGLContext(&whyNot);
-    if (!context) {
-      DevLog("GL context: " + whyNot);
-      raw = kRawFailed;
-    } else {
-      auto glDevice = TRef<TGLDevice>::Make(std::move(context));
-      if (glDevice->Bind()) {
-        // Creation runs on the main thread; the drawing thread binds the context on its first call.
-        if (MultiThreaded()) glDevice->Unbind();
-        store->device = glDevice;
-      } else {
-        raw = kRawFailed;
-      }
-    }
-  }
-  const uint8_t result = raw == kRawOk ? kResultOk : ClassifyResult(raw, lastErrorKind);
-  DevLog("T3DEngine9.InternalCreateRenderer: create device res= " + std::to_string(result));
-  if (result != kResultOk) {
-    lastError = result;
-    renderer->lastError = result;
-    return false;
-  }
-
-  auto* glDevice = static_cast<TGLDevice*>(store->device.get());
-  // The main thread does not draw: leave the context free for the thread that will.
-  if (MultiThreaded()) glDevice->Unbind();
-  renderer->store_ = store;
-  renderer->exclusive_ = exclusive;
-  renderer->active_ = exclusive;
-  renderer->fullScreenAtCreation_ = device->fullScreen;
-  store->fullScreenRenderer = device->fullScreen;
-  renderer->refreshRate_ = mode.refreshRate;
-  renderer->backBufferSize_ = {std::max(1, backBuffer.width), std::max(1, backBuffer.height)};
-  renderer->viewport_ = {0, 0, renderer->backBufferSize_.width, renderer->backBufferSize_.height};
-  renderer->currentTarget_ = nullptr;
-  renderer->blendMode_ = 0;
-  renderer->anisotropyLevel_ = std::min(4, static_cast<int32_t>(glDevice->maxAnisotropy));
-  renderer->anisotropySupported_ = glDevice->maxAnisotropy > 1;
-  renderer->lodBiasSupported_ = true;
-  renderer->depthFormat_ = kFormatD24X8;
-  renderer->l8Supported_ = true;
-  // A renderer created through a posted request may have been asked to draw (and so marked lost)
-  // before the main thread got to it; it starts afresh now.
-  renderer->errorKind = 0;
-  renderer->lastError = 0;
-  if (device->OnRendererCreated) device->OnRendererCreated(renderer);
-  return true;
-}
-
-namespace {
-TGLEngineOptions gEngineOptions;
-TOwned<T3DEngine> MakeGLEngine() {
-  return MakeOwned<T3DEngineGL>(gEngineOptions);
-}
-} // namespace
-
-void RegisterGLEngine(const TGLEngineOptions& options) {
-  gEngineOptions = options;
-  RegisterEngineFactory(&MakeGLEngine);
-}
-
-// ================= surfaces =================
-
-T3DSurfaceGL::T3DSurfaceGL(T3DTextureGL* texture, T3DRendererGL* renderer, GLuint name, int level, TSize size,
-                           uint8_t kind)
-    : texture_(texture), renderer_(renderer), name_(name), level_(level), size_(size), kind_(kind) {}
-
-T3DSurfaceGL::~T3DSurfaceGL() {
-  TDeviceLockGuard lock(DeviceLock());
-  if (fbo_ && fboDevice_ && Store()) fboDevice_->Delete(TGLDevice::TName::Framebuffer, fbo_);
-}
-
-TDevStore* T3DSurfaceGL::Store() const {
-  if (texture_) return texture_->store;
-  return renderer_ ? renderer_->Store() : nullptr;
-}
-
-TGLDevice* T3DSurfaceGL::Device() const {
-  if (texture_) return texture_->Device();
-  return renderer_ ? renderer_->Device() : nullptr;
-}
-
-bool T3DSurfaceGL::Premultiplied() const {
-  return texture_ && texture_->premultiplied;
-}
-
-TPixelFormat T3DSurfaceGL::GetPixelFormat() {
-  return PixelFormatOf(kind_);
-}
-
-GLuint T3DSurfaceGL::Framebuffer() {
-  if (!fbo_) {
-    TGLDevice* device = Device();
-    glGenFramebuffers(1, &fbo_);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, name_, level_);
-    fboDevice_ = TRef<TGLDevice>::Share(device);
-  }
-  return fbo_;
-}
-
-bool T3DSurfaceGL::Enter(TGLDevice*& device) {
-  device = Device();
-  uint8_t& kind = texture_ ? texture_->errorKind : renderer_->errorKind;
-  uint8_t& error = texture_ ? texture_->lastError : renderer_->lastError;
-  if (!device) {
-    kind = kErrorKindLost;
-    return false;
-  }
-  if (!device->Bind()) {
-    error = ClassifyResult(kRawFailed, kind);
-    return false;
-  }
-  return true;
-}
-
-void T3DSurfaceGL::Leave(TGLDevice* device) {
-  if (const uint32_t raw = device->TakeError(); raw != kRawOk) {
-    uint8_t& kind = texture_ ? texture_->errorKind : renderer_->errorKind;
-    (texture_ ? texture_->lastError : renderer_->lastError) = ClassifyResult(raw, kind);
-  }
-}
-
-void T3DSurfaceGL::ReadRect(const TRect& rect, uint8_t* bits, int pitch) {
-  const TGLFormat format = FormatOf(kind_);
-  const int bpp = BytesPerPixel(PixelFormatOf(kind_));
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, Framebuffer());
-  glReadBuffer(GL_COLOR_ATTACHMENT0);
-  glPixelStorei(GL_PACK_ROW_LENGTH, pitch / bpp);
-  // Rows come back from row rect.top down, which is the picture's top: no flip needed (see the vertex
-  // stage in GLPrograms.cpp).
-  glReadPixels(rect.left, rect.top, rect.Width(), rect.Height(), format.format, format.type, bits);
-  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-  // X8R8G8B8 surfaces have no alpha: what GL keeps there is not part of the picture.
-  if (kind_ == kTextureKindRTX)
-    for (int32_t y = 0; y < rect.Height(); ++y)
-      for (int32_t x = 0; x < rect.Width(); ++x)
-        bits[static_cast<size_t>(y) * pitch + x * 4 + 3] = 0xFF;
-}
-
-bool T3DSurfaceGL::CopyToBitmap(TDevBitmap& target) {
-  TDeviceLockGuard lock(DeviceLock());
-  TGLDevice* device;
-  if (!Enter(device)) return false;
-  target.SetSize(size_.width, size_.height, GetPixelFormat());
-  ReadRect({0, 0, size_.width, size_.height}, target.ScanLine(0), target.Pitch());
-  Leave(device);
-  return (texture_ ? texture_->lastError : renderer_->lastError) == kResultOk ||
-         device->TakeError() == kRawOk;
-}
-
-TDevBitmap* T3DSurfaceGL::Lock(const TRect* rect, bool readOnly) {
-  TDeviceLockGuard lock(DeviceLock());
-  const TRect area = rect ? *rect : TRect{0, 0, size_.width, size_.height};
-  if (locked_ || !Inside(area, size_)) return nullptr;
-  TGLDevice* device;
-  if (!Enter(device)) return nullptr;
-  locked_ = MakeOwned<TDevBitmap>(area.Width(), area.Height(), GetPixelFormat());
-  lockRect_ = area;
-  lockReadOnly_ = readOnly;
-  // A level nobody wrote yet has nothing to read back; uploads of fresh textures skip the read.
-  const bool written = !texture_ || kind_ == kTextureKindRTX || kind_ == kTextureKindRTA ||
-                       texture_->levelWritten[static_cast<size_t>(level_)];
-  if (written) ReadRect(area, locked_->ScanLine(0), locked_->Pitch());
-  Leave(device);
-  return AsBitmap(locked_);
-}
-
-void T3DSurfaceGL::Unlock(TDevBitmap* bitmap) {
-  TDeviceLockGuard lock(DeviceLock());
-  if (!locked_ || bitmap != locked_.get()) return;
-  TOwned<TDevBitmap> done = std::move(locked_);
-  if (lockReadOnly_) return;
-  TGLDevice* device;
-  if (!Enter(device)) return;
-  const TGLFormat format = FormatOf(kind_);
-  glActiveTexture(GL_TEXTURE0);
-  glBindTexture(GL_TEXTURE_2D, name_);
-  glPixelStorei(GL_UNPACK_ROW_LENGTH, done->Pitch() / BytesPerPixel(done->Format()));
-  glTexSubImage2D(GL_TEXTURE_2D, level_, lockRect_.left, lockRect_.top, lockRect_.Width(), lockRect_.Height(),
-                  format.format, format.type, done->ScanLine(0));
-  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-  glBindTexture(GL_TEXTURE_2D, 0);
-  if (texture_) texture_->levelWritten[static_cast<size_t>(level_)] = true;
-  Leave(device);
-}
-
-// ================= textures =================
-
-T3DTextureGL::T3DTextureGL(TDevStore* owner, TRef<TGLDevice> device, uint8_t textureKind, int32_t width,
-                           int32_t height, int levels)
-    : device_(std::move(device)), width_(width), height_(height), levels_(levels) {
-  (void)owner;
-  kind = textureKind;
-  levelWritten.assign(static_cast<size_t>(levels), false);
-}
-
-T3DTextureGL::~T3DTextureGL() {
-  TDeviceLockGuard lock(DeviceLock());
-  surfaces_.clear();
-  if (store) {
-    if (store->drawDevice)
-      if (auto* renderer = dynamic_cast<T3DRendererGL*>(store->drawDevice->renderer))
-        if (T3DSurface* target = renderer->GetRenderTarget();
-            target && static_cast<T3DSurfaceGL*>(target)->Texture() == this)
-          renderer->SetRenderTarget(nullptr);
-    store->Remove(this);
-    device_->Delete(TGLDevice::TName::Texture, name_);
-  }
-}
-
-TSize T3DTextureGL::LevelSize(int level) const {
-  return {std::max(1, width_ >> level), std::max(1, height_ >> level)};
-}
-
-bool T3DTextureGL::Create() {
-  const TGLFormat format = FormatOf(kind);
-  glGenTextures(1, &name_);
-  glActiveTexture(GL_TEXTURE0);
-  glBindTexture(GL_TEXTURE_2D, name_);
-  // Every level is allocated and the level range set, or GL would sample an incomplete texture as black.
-  for (int level = 0; level < levels_; ++level) {
-    const TSize size = LevelSize(level);
-    glTexImage2D(GL_TEXTURE_2D, level, format.internal, size.width, size.height, 0, format.format,
-                 format.type, nullptr);
-  }
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, levels_ - 1);
-  if (kind == kTextureKindRTX) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
-  if (kind == kTextureKindL8) {
-    const GLint swizzle[] = {GL_RED, GL_RED, GL_RED, GL_ONE};
-    glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
-  }
-  glBindTexture(GL_TEXTURE_2D, 0);
-  return true;
-}
-
-T3DSurface* T3DTextureGL::GetSurface(int level) {
-  TDeviceLockGuard lock(DeviceLock());
-  if (level < 0 || level >= levels_ || !store) return nullptr;
-  if (surfaces_.empty()) surfaces_.resize(static_cast<size_t>(levels_));
-  auto& surface = surfaces_[static_cast<size_t>(level)];
-  if (!surface) {
-    const bool target = kind == kTextureKindRTX || kind == kTextureKindRTA;
-    if (target)
-      surface = MakeOwned<T3DSurfaceRT>(this, nullptr, name_, level, LevelSize(level), kind);
-    else
-      surface = MakeOwned<T3DSurfaceGL>(this, nullptr, name_, level, LevelSize(level), kind);
-  }
-  return surface.get();
-}
-
-void T3DTextureGL::SetAddressMode(uint8_t u, uint8_t v) {
-  addressU = u;
-  addressV = v;
-}
-
-void T3DTextureGL::GetAddressMode(uint8_t& u, uint8_t& v) {
-  u = addressU;
-  v = addressV;
-}
-
-// ================= vertex lists =================
-
-T3DVertexListGL::T3DVertexListGL(TDevStore* owner, TRef<TGLDevice> device) : device_(std::move(device)) {
-  (void)owner;
-}
-
-T3DVertexListGL::~T3DVertexListGL() {
-  TDeviceLockGuard lock(DeviceLock());
-  if (store) {
-    store->Remove(this);
-    device_->Delete(TGLDevice::TName::VertexArray, vao_);
-    device_->Delete(TGLDevice::TName::Buffer, vbo_);
-  }
-}
-
-bool T3DVertexListGL::Create(int32_t count, uint32_t formatFlags, int32_t sets) {
-  RY_ASSERT(sets >= 0 && sets <= 8);
-  hasDiffuse = (formatFlags & kVertexDiffuse) != 0;
-  texSets = sets;
-  fvf =
-      0x002 | (hasDiffuse ? 0x040u : 0u) | (static_cast<uint32_t>(sets) << 8); // D3DFVF_XYZ, _DIFFUSE, _TEXn
-  stride = 12 + (hasDiffuse ? 4 : 0) + 8 * sets;
-  diffuseOffset = hasDiffuse ? 12 : 0;
-  texOffset = 12 + (hasDiffuse ? 4 : 0);
-  vertexCount = count;
-  glGenVertexArrays(1, &vao_);
-  glGenBuffers(1, &vbo_);
-  glBindVertexArray(vao_);
-  glBindBuffer(GL_ARRAY_BUFFER, vbo_);
-  glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(count) * stride, nullptr, GL_DYNAMIC_DRAW);
-  glEnableVertexAttribArray(0);
-  glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, nullptr);
-  if (hasDiffuse) {
-    // 32-bit ARGB words are B, G, R, A in memory: GL_BGRA reads them as they are.
-    glEnableVertexAttribArray(1);
-    glVertexAttribPointer(1, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride,
-                          reinterpret_cast<const void*>(static_cast<uintptr_t>(diffuseOffset)));
-  }
-  for (int32_t i = 0; i < sets; ++i) {
-    glEnableVertexAttribArray(static_cast<GLuint>(2 + i));
-    glVertexAttribPointer(static_cast<GLuint>(2 + i), 2, GL_FLOAT, GL_FALSE, stride,
-                          reinterpret_cast<const void*>(static_cast<uintptr_t>(texOffset + 8 * i)));
-  }
-  glBindVertexArray(0);
-  return true;
-}
-
-void T3DVertexListGL::SetPrimitive(int32_t start, int32_t count, uint8_t type) {
-  primitiveStart = start;
-  primitiveCount = count;
-  primitiveType = type;
-}
-
-bool T3DVertexListGL::Fill(int32_t firstVertex, std::span<const T3DVertex> vertices) {
-  TDeviceLockGuard lock(DeviceLock());
-  TGLDevice* device = Device();
-  if (!device) return false;
-  if (firstVertex < 0 || firstVertex + static_cast<int64_t>(vertices.size()) > vertexCount) {
-    lastError = kResultInvalidCall;
-    return false;
-  }
-  if (vertices.empty()) return true;
-  if (!device->Bind()) return false;
-  staging_.resize(vertices.size() * static_cast<size_t>(stride));
-  uint8_t* out = staging_.data();
-  for (const T3DVertex& v : vertices) {
-    std::memcpy(out, &v.x, 12);
-    if (hasDiffuse) std::memcpy(out + diffuseOffset, &v.color, 4);
-    if (texSets) std::memcpy(out + texOffset, v.tex, static_cast<size_t>(8 * texSets));
-    out += stride;
-  }
-  glBindBuffer(GL_ARRAY_BUFFER, vbo_);
-  // Whole-list fills let GL drop the old storage instead of waiting for draws that still read it.
-  if (firstVertex == 0 && static_cast<int32_t>(vertices.size()) == vertexCount)
-    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(staging_.size()), staging_.data(), GL_DYNAMIC_DRAW);
-  else
-    glBufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(firstVertex) * stride,
-                    static_cast<GLsizeiptr>(staging_.size()), staging_.data());
-  glBindBuffer(GL_ARRAY_BUFFER, 0);
-  uint8_t kind = 0;
-  if (const uint32_t raw = device->TakeError(); raw != kRawOk) {
-    lastError = ClassifyResult(raw, kind);
-    return false;
-  }
-  return true;
-}
-
-// ================= shaders =================
-
-T3DShaderGL::T3DShaderGL(TDevStore* owner, TRef<TGLDevice> device) : device_(std::move(device)) {
-  (void)owner;
-}
-
-T3DShaderGL::~T3DShaderGL() {
-  TDeviceLockGuard lock(DeviceLock());
-  if (store) {
-    if (store->drawDevice)
-      if (auto* renderer = dynamic_cast<T3DRendererGL*>(store->drawDevice->renderer))
-        renderer->ForgetShader(this);
-    store->Remove(this);
-    if (device_->IsCurrentHere() || device_->Bind()) device_->ForgetShader(name_);
-    device_->Delete(TGLDevice::TName::Shader, name_);
-  }
-}
-
-bool T3DShaderGL::Create(std::string_view code, bool vertex) {
-  isVertexShader = vertex;
-  const std::string source = vertex ? gl::WrapVertexShader(code) : gl::WrapPixelShader(code);
-  name_ = glCreateShader(vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER);
-  const char* text = source.c_str();
-  glShaderSource(name_, 1, &text, nullptr);
-  glCompileShader(name_);
-  GLint ok = GL_FALSE;
-  glGetShaderiv(name_, GL_COMPILE_STATUS, &ok);
-  if (!ok) {
-    char log[1024] = {};
-    glGetShaderInfoLog(name_, sizeof log, nullptr, log);
-    DevLog(std::string("GL shader compile failed: ") + log);
-    glDeleteShader(name_);
-    name_ = 0;
-    return false;
-  }
-  valid = true;
-  return true;
-}
-
-// ================= renderer =================
-
-T3DRendererGL::T3DRendererGL(T3DEngineGL* engine, TDrawDevice* device) : engine_(engine) {
+T3DRendererGL::T3DRendererGL(T3DEngineGL* engine, TDrawDevice* device)
+    : engine_(TRef<T3DEngineGL>::Share(engine)) {
   drawDevice = device;
   device->renderer = this;
 }
@@ -687,7 +101,7 @@ void T3DRendererGL::Dispose() {
     if (MultiThreaded() && !IsMainThread()) {
       // The main thread lets the device go once it holds the last reference, then restores the window.
       TRef<TRefObj> device = store_->device;
-      T3DEngineGL* engine = engine_;
+      TRef<T3DEngineGL> engine = engine_;
       DevLog("T3DRenderer9.Dispose: exclusive mode, not main thread");
       PostToMainThread([device, window, placement, engine]() mutable {
         // Bounded: a reference somebody never gives back must not hang the main thread.
@@ -832,7 +246,7 @@ bool T3DRendererGL::Present(std::span<const TRect> sourceRects, std::span<const 
   TDevClock& clock = DevClock();
   const uint32_t now = clock.NowMs();
   const uint32_t wait = PresentWaitMs(refreshRate_, now - LastPresentTime());
-  LastPresentTime() = now;
+  SetLastPresentTime(now);
   clock.SleepMs(wait);
 
   TDeviceLockGuard lock(DeviceLock());
@@ -858,7 +272,7 @@ bool T3DRendererGL::Present(std::span<const TRect> sourceRects, std::span<const 
   } else {
     glFlush();
   }
-  LastPresentTime() = clock.NowMs();
+  SetLastPresentTime(clock.NowMs());
   return Leave(device, true, true);
 }
 
@@ -936,7 +350,8 @@ bool T3DRendererGL::SetViewport(const TRect& rect, float minZ, float maxZ) {
   TGLDevice* device;
   if (!Enter(device)) return false;
   T3DSurfaceGL* target = currentTarget_ ? currentTarget_ : backBuffer_.get();
-  if (!Inside(rect, target->GetSize()) || minZ < 0 || maxZ > 1 || minZ > maxZ) return Fail(kRawInvalidValue);
+  if (!RectInside(rect, target->GetSize()) || minZ < 0 || maxZ > 1 || minZ > maxZ)
+    return Fail(kRawInvalidValue);
   viewport_ = rect;
   minZ_ = minZ;
   maxZ_ = maxZ;
@@ -1132,7 +547,7 @@ bool T3DRendererGL::StretchRects(T3DSurface* source, T3DSurface* dest, std::span
     destRects = wholeTo;
   }
   for (size_t i = 0; i < sourceRects.size(); ++i)
-    if (!Inside(sourceRects[i], from->GetSize()) || !Inside(destRects[i], to->GetSize()))
+    if (!RectInside(sourceRects[i], from->GetSize()) || !RectInside(destRects[i], to->GetSize()))
       return Fail(kRawInvalidValue);
   // Both framebuffers exist before either is bound: creating one binds it.
   const GLuint readFbo = from->Framebuffer(), drawFbo = to->Framebuffer();
