@@ -247,7 +247,7 @@ bool TFFMpegDll::SeekToFrame(TKivMedia* media, int64_t n) {
   if (!media || media->videoStream < 0 || media->frameRateNum <= 0 || media->videoTimeBaseNum <= 0)
     return false;
   // The library takes the stream's own time stamps, which start at the media's start time in every
-  // container (MPEG-TS included).
+  // container, MPEG-TS included: without the start time the real TS clip (1.4 s) seeks to the wrong frame.
   const double us =
       double(n) * media->frameRateDen / media->frameRateNum * 1000000.0 + double(media->startTime);
   const auto timestamp = static_cast<int64_t>(
@@ -258,11 +258,15 @@ bool TFFMpegDll::SeekToFrame(TKivMedia* media, int64_t n) {
 int64_t TFFMpegDll::GetFrame(TKivMedia* media, int64_t n, TKivFrameBuffer* buffer) {
   if (!media || media->videoStream < 0) return -1;
   TVideoDataEx& data = DataOf(media);
+  // The picture held is the first one numbered n or more, so a request for its own number (the range's
+  // end) is served by it too: decoding one more there would hand out the frame after the one asked for
+  // (on an MPEG-4 AVI clip every frame came one late, against ffmpeg's pictures).
   if (data.rangeEnd >= 0 && n >= data.rangeStart && n <= data.rangeEnd) return data.rangeEnd;
 
   int64_t last = -1;
   if (data.rangeEnd >= 0 && n > data.rangeEnd && n - data.rangeEnd < 30) {
-    // Close ahead: decode through. Numbers may repeat or skip, so stop on reaching n rather than counting.
+    // Close ahead: decode through. Numbers may repeat or skip, so stop on reaching n (not only once past
+    // it: the picture past n is a frame later than the one asked for) rather than counting.
     const int64_t limit = 2 * (n - data.rangeEnd) + 2;
     for (int64_t i = 0; i < limit; ++i) {
       last = FrameOfTimestamp(media, api_.GetNextVideoFrame(media, buffer, 0));
