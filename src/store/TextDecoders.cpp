@@ -112,9 +112,11 @@ size_t TUTF8Reader::Decode(char16_t* out, size_t count) {
     }
     size_t extra;
     uint32_t codePoint;
-    if (lead < 0xC0)
-      throw EInvalidCharError("Invalid UTF-8 character");
-    else if (lead < 0xE0)
+    if (lead < 0xC0 || lead >= 0xFE) {
+      Fail(n, "Invalid UTF-8 character");
+      break;
+    }
+    if (lead < 0xE0)
       extra = 1, codePoint = lead & 0x1Fu;
     else if (lead < 0xF0)
       extra = 2, codePoint = lead & 0x0Fu;
@@ -122,10 +124,8 @@ size_t TUTF8Reader::Decode(char16_t* out, size_t count) {
       extra = 3, codePoint = lead & 0x07u;
     else if (lead < 0xFC)
       extra = 4, codePoint = lead & 0x03u;
-    else if (lead < 0xFE)
-      extra = 5, codePoint = lead & 0x01u;
     else
-      throw EInvalidCharError("Invalid UTF-8 character");
+      extra = 5, codePoint = lead & 0x01u;
     if (end - i <= extra) break; // completed from the next refill
     bool valid = true;
     for (size_t k = 1; k <= extra && valid; ++k) {

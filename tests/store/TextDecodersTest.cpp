@@ -216,6 +216,25 @@ TEST(TextParser, SplitsAllFourLineBreakKinds) {
     EXPECT_EQ(SplitLines(c.bytes), c.lines) << c.bytes;
 }
 
+TEST(TextParser, LinesBeforeAnInvalidSequenceAreParsedFirst) {
+  // Whatever kind of bad sequence ends the text: a stray or impossible lead byte or a bad continuation.
+  for (const char* bad : {"\xFF", "\x80", "\xFE", "\xC3\x28"}) {
+    TMemoryStream stream(Bytes(std::string("\xEF\xBB\xBF") + "good line\r\nbad " + bad));
+    TOwned<TTextReader> reader = CreateTextReader(stream);
+    TTextParser parser(*reader);
+    int lines = 0;
+    bool failed = false;
+    try {
+      while (parser.ReadLine())
+        ++lines;
+    } catch (const EInvalidCharError&) {
+      failed = true;
+    }
+    EXPECT_TRUE(failed) << A(U(bad));
+    EXPECT_EQ(lines, 1) << A(U(bad));
+  }
+}
+
 TEST(TextParser, BreakAndLineAcrossTheBufferRefill) {
   // The splitter holds 4096 code units: a CR LF and a long line that both straddle it.
   for (size_t first = 4094; first <= 4096; ++first) {
