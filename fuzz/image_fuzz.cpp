@@ -18,11 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int level = 0; level <= 4; ++level)
       image->GetMipLevel(level, TBitmapFormat::Pf32bit);
 
+  auto fonts = TRef<TFontCache>::Make();
   TMemoryStream glyphs(bytes);
-  LoadGlyphCache(glyphs);
-  SetFontCacheKey(u""); // drops what was read
+  fonts->Load(glyphs);
   TMemoryStream text(bytes);
-  if (TOwned<TCachedVectorText> t = LoadCachedVectorText(text))
+  if (TOwned<TCachedVectorText> t = LoadCachedVectorText(text, *fonts))
     for (int line = 0; line < t->LineCount(); ++line)
       t->LineMetrics(line);
   return 0;

@@ -11,37 +11,16 @@
 namespace kiv {
 namespace {
 
-struct TImageCache {
-  std::mutex lock; // finds, creates and releases handles; never held while a handle loads
-  THashList<TImageHandle*> handles{kImageCacheBuckets};
-  std::size_t live = 0;
-  TImageDecoder decoder;
-  TErrorPictureMaker errorMaker;
+// Installed once at start-up, read by loader threads.
+struct TImageFunctions {
+  std::mutex lock;
+  TImageDecoder decoder;         // under lock
+  TErrorPictureMaker errorMaker; // under lock
 };
 
-TImageCache* gCache = new TImageCache;
-
-// Images may outlive static destruction order (a picture held by a global); the cache goes only when
-// nothing uses it any more.
-struct TCacheReaper {
-  ~TCacheReaper() {
-    bool empty;
-    {
-      std::lock_guard lock(gCache->lock);
-      empty = gCache->live == 0;
-    }
-    if (empty) {
-      delete gCache;
-      gCache = nullptr;
-    }
-  }
-} gReaper;
-
-// Every reference to a handle is given up here, under the cache lock, so that its destructor can take it
-// out of the list without a second thread finding it half gone.
-void ReleaseHandle(TImageHandle* handle) {
-  std::lock_guard lock(gCache->lock);
-  handle->_Release();
+TImageFunctions& Functions() {
+  static TImageFunctions* functions = new TImageFunctions; // for the whole run: loaders may outlast statics
+  return *functions;
 }
 
 // Pictures are never larger than this many halvings of a 32-bit side.
@@ -132,10 +111,21 @@ TRef<TCachedBitmap> HalveCachedBitmap(const TCachedBitmap& bitmap) {
   return TRef<TCachedBitmap>::Make(hw, hh, std::move(out));
 }
 
+void TImageCache::ReleaseHandle(TImageHandle* handle) {
+  const TRef<TImageCache> cache = handle->cache_; // outlives the handle and the lock
+  std::lock_guard lock(cache->lock_);
+  handle->_Release();
+}
+
+std::size_t TImageCache::LiveHandles() const {
+  std::lock_guard lock(lock_);
+  return live_;
+}
+
 TImageHandle::~TImageHandle() {
-  // Runs inside ReleaseHandle, with the cache lock held.
-  gCache->handles.RemoveIf(name_, [this](TImageHandle* h) { return h == this; });
-  --gCache->live;
+  // Runs inside TImageCache::ReleaseHandle, with the cache lock held.
+  cache_->handles_.RemoveIf(name_, [this](TImageHandle* h) { return h == this; });
+  --cache_->live_;
 }
 
 TPictureSize TImageHandle::FullSize() const {
@@ -304,17 +294,19 @@ TKivImage::~TKivImage() {
     TImageHandle::TLevel& entry = handle_->levels_[static_cast<size_t>(level_)];
     if (--entry.views == 0) dropped = std::move(entry.bitmap);
   }
-  ReleaseHandle(handle_);
+  TImageCache::ReleaseHandle(handle_);
 }
 
 void SetImageDecoder(TImageDecoder decoder) {
-  std::lock_guard lock(gCache->lock);
-  gCache->decoder = std::move(decoder);
+  TImageFunctions& f = Functions();
+  std::lock_guard lock(f.lock);
+  f.decoder = std::move(decoder);
 }
 
 void SetErrorPictureMaker(TErrorPictureMaker maker) {
-  std::lock_guard lock(gCache->lock);
-  gCache->errorMaker = std::move(maker);
+  TImageFunctions& f = Functions();
+  std::lock_guard lock(f.lock);
+  f.errorMaker = std::move(maker);
 }
 
 std::vector<std::u16string> ErrorPictureLines(TMediaKind kind, bool opened, std::u16string_view name) {
@@ -333,19 +325,25 @@ TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view n
   TImageDecoder decoder;
   TErrorPictureMaker errorMaker;
   {
-    std::lock_guard lock(gCache->lock);
-    if (std::vector<TImageHandle*>* list = gCache->handles.Find(name))
+    TImageFunctions& f = Functions();
+    std::lock_guard lock(f.lock);
+    decoder = f.decoder;
+    errorMaker = f.errorMaker;
+  }
+  TImageCache& cache = source.Images();
+  {
+    std::lock_guard lock(cache.lock_);
+    if (std::vector<TImageHandle*>* list = cache.handles_.Find(name))
       for (TImageHandle* h : *list)
         if (h->SourceNumber() == source.Number()) handle = h;
     if (handle) {
       handle->_AddRef();
     } else {
-      handle = new TImageHandle(std::u16string(name), source.Number()); // our reference
-      gCache->handles.Add(name, handle);
-      ++gCache->live;
+      // Our reference.
+      handle = new TImageHandle(std::u16string(name), source.Number(), TRef<TImageCache>::Share(&cache));
+      cache.handles_.Add(name, handle);
+      ++cache.live_;
     }
-    decoder = gCache->decoder;
-    errorMaker = gCache->errorMaker;
   }
 
   TOwned<TKivImage> image;
@@ -353,7 +351,7 @@ TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view n
     std::lock_guard lock(handle->loadLock_);
     image = handle->Load(accessor, name, decoder, errorMaker, wanted);
   }
-  ReleaseHandle(handle);
+  TImageCache::ReleaseHandle(handle);
   return image;
 }
 
@@ -363,11 +361,6 @@ TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view n
 
 TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name) {
   return LoadSharedImage(accessor, name, TWantedSizeFunc{});
-}
-
-std::size_t LiveImageHandles() {
-  std::lock_guard lock(gCache->lock);
-  return gCache->live;
 }
 
 } // namespace kiv

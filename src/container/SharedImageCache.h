@@ -1,9 +1,10 @@
 #pragma once
-// The process-wide cache of decoded show pictures: each file of each source is decoded once per level (the
-// picture halved as often as its wanted size allows), by the first thread that asks, and shared by every
-// slide that shows it.
+// The cache of decoded show pictures that each file source owns: each file of the source is decoded once
+// per level (the picture halved as often as its wanted size allows), by the first thread that asks, and
+// shared by every slide that shows it.
 
 #include "CachedBitmap.h"
+#include "NameHashList.h"
 #include "ShowFileAccess.h"
 #include "ObjectBase.h"
 
@@ -74,12 +75,35 @@ using TImageDecoder = std::function<TDecodedImage(TStream& stream, const TImageD
 using TErrorPictureMaker = std::function<TRef<TCachedBitmap>(const std::vector<std::u16string>& lines)>;
 
 class TKivImage;
+class TImageHandle;
+
+// The pictures of one file source (TFileSource::Images), found by file name. Every handle holds a
+// reference to its cache, so a picture still shown after its show was closed keeps what it needs.
+class TImageCache : public TRefObj {
+public:
+  // Handles alive in this cache.
+  std::size_t LiveHandles() const;
+
+private:
+  friend class TImageHandle;
+  friend class TKivImage;
+  friend TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name,
+                                           const TWantedSizeFunc& wanted);
+  // Every reference to a handle is given up here, under the cache lock, so that its destructor can take it
+  // out of the list without a second thread finding it half gone.
+  static void ReleaseHandle(TImageHandle* handle);
+
+  mutable std::mutex lock_; // finds, creates and releases handles; never held while a handle loads
+  THashList<TImageHandle*> handles_{kImageCacheBuckets}; // under lock_; each handle takes itself out
+  std::size_t live_ = 0;                                 // under lock_
+};
 
 // One cached file of one source, with the levels of it that images use. Lives while images use it; the
 // last one removes it from the cache.
 class TImageHandle : public TRefObj {
 public:
-  TImageHandle(std::u16string name, int sourceNumber) : name_(std::move(name)), sourceNumber_(sourceNumber) {}
+  TImageHandle(std::u16string name, int sourceNumber, TRef<TImageCache> cache)
+      : name_(std::move(name)), sourceNumber_(sourceNumber), cache_(std::move(cache)) {}
   ~TImageHandle() override;
 
   int SourceNumber() const noexcept { return sourceNumber_; }
@@ -92,6 +116,7 @@ public:
 
 private:
   friend class TKivImage;
+  friend class TImageCache;
   friend TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name,
                                            const TWantedSizeFunc& wanted);
   struct TLevel {
@@ -110,6 +135,7 @@ private:
   mutable std::mutex levelsLock_; // levels_, full_ and fixed_; held briefly (views come and go under it)
   std::u16string name_;
   int sourceNumber_;
+  const TRef<TImageCache> cache_; // the cache that lists this handle; kept until the handle goes
   std::vector<TLevel> levels_; // by level
   TPictureSize full_;          // written under both locks
   bool fixed_ = false;         // a provided picture: one picture for every size; written under both locks
@@ -139,7 +165,7 @@ public:
   const TPictureAnimation& Animation() const noexcept { return animation_; }
 
 private:
-  TImageHandle* handle_; // counted; released under the cache lock
+  TImageHandle* handle_; // counted; released under its cache's lock
   int level_;
   TRef<TCachedBitmap> bitmap_;
   TPictureSize full_;
@@ -147,16 +173,17 @@ private:
   TPictureAnimation animation_;
 };
 
-// The process-wide decoder; none until the imaging subsystem installs one.
+// Process-wide, as stateless functions set once at start-up by the imaging layer (no show state in them).
+// The decoder; none until the imaging subsystem installs one.
 void SetImageDecoder(TImageDecoder decoder);
-// The process-wide error picture maker; without one a picture that cannot be had comes as none.
+// The error picture maker; without one a picture that cannot be had comes as none.
 void SetErrorPictureMaker(TErrorPictureMaker maker);
 
 enum class TMediaKind { Image, Video };
 // message, file name, "Path:", folder: the lines of the picture shown instead of a missing one.
 std::vector<std::u16string> ErrorPictureLines(TMediaKind kind, bool opened, std::u16string_view name);
 
-// The shared picture of a show file: asks the source's image providers, else opens and decodes the file.
+// The shared picture of a show file, from the cache of the accessor's source: asks the source's image providers, else opens and decodes the file.
 // When neither gives a picture: the error picture (IsErrorPicture), made once and kept by the handle like
 // any picture, so later lookups neither reopen the file nor draw the text again; nullptr without an error
 // picture maker (the handle keeps the error text until it goes). Decoded files come
@@ -168,8 +195,5 @@ TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view n
 TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name, TPictureSize wanted);
 // At full size.
 TOwned<TKivImage> LoadSharedImage(TFileAccessor& accessor, std::u16string_view name);
-
-// Handles alive in the cache.
-std::size_t LiveImageHandles();
 
 } // namespace kiv

@@ -1,5 +1,7 @@
 #include "ShowFileAccess.h"
 
+#include "SharedImageCache.h"
+
 #include "LoadYield.h"
 #include "ShowPaths.h"
 #include "StreamViews.h"
@@ -77,7 +79,9 @@ void AttachLoadCallBack(TPartialStream& window) {
 
 } // namespace
 
-TFileSource::TFileSource() : number_(++gSourceCounter) {}
+TFileSource::TFileSource() : number_(++gSourceCounter), images_(TRef<TImageCache>::Make()) {}
+
+TFileSource::~TFileSource() = default;
 
 std::vector<TImageProviderFunc> TFileSource::ImageProviders() {
   std::lock_guard lock(lock_);

@@ -20,6 +20,7 @@ namespace kiv {
 
 class TCallbackHandle;
 class TFileSource;
+class TImageCache;
 
 // Supplies a picture for a file name before the file itself is decoded (slide hosts register them).
 using TImageProviderFunc = std::function<TRef<TCachedBitmap>(TFileSource& source, std::u16string_view name)>;
@@ -29,6 +30,7 @@ using TImageDecodeHook = std::function<int(std::u16string_view name)>;
 class TFileSource : public TRefObj {
 public:
   TFileSource();
+  ~TFileSource() override;
 
   // The stream of the named file, or nullptr. Callers hold Lock() (Open does); raises nothing.
   virtual TOwned<TStream> OpenFile(std::u16string_view name) = 0;
@@ -44,6 +46,9 @@ public:
   // The providers' functions in the order they were added (a copy: callers run them without the lock).
   std::vector<TImageProviderFunc> ImageProviders();
 
+  // The decoded pictures of this source's files (SharedImageCache.h). Never nullptr.
+  TImageCache& Images() const noexcept { return *images_; }
+
 private:
   friend class TCallbackHandle;
   friend std::unique_ptr<TCallbackHandle> AddImageProvider(TFileSource& source, TImageProviderFunc function);
@@ -52,6 +57,7 @@ private:
   int number_;
   std::vector<TCallbackHandle*> providers_;
   TImageDecodeHook decodeHook_;
+  const TRef<TImageCache> images_; // set at creation; locks itself
 };
 
 // One image provider; destroying it removes it from its source.

@@ -8,17 +8,6 @@ namespace kiv {
 
 namespace {
 
-struct TFontCache {
-  std::mutex lock;
-  std::u16string key;                    // guarded by lock
-  std::vector<TRef<TGlyphCache>> caches; // guarded by lock; appended only while a key holds
-};
-
-TFontCache& Cache() {
-  static TFontCache* cache = new TFontCache; // lives for the whole run: drawing threads may outlast statics
-  return *cache;
-}
-
 template <class T> bool Get(TStream& s, T& value) {
   return s.Read(&value, sizeof(T)) == sizeof(T);
 }
@@ -68,15 +57,14 @@ const TGlyphData* TGlyphCache::Find(uint16_t index) const noexcept {
   return nullptr;
 }
 
-void SetFontCacheKey(std::u16string_view key) {
-  TFontCache& c = Cache();
-  std::lock_guard lock(c.lock);
-  if (c.key == key) return;
-  c.key = std::u16string(key);
-  c.caches.clear();
+void TFontCache::SetKey(std::u16string_view key) {
+  std::lock_guard hold(lock_);
+  if (key_ == key) return;
+  key_ = std::u16string(key);
+  caches_.clear();
 }
 
-bool LoadGlyphCache(TStream& stream) {
+bool TFontCache::Load(TStream& stream) {
   int32_t count;
   std::u16string name;
   if (!Get(stream, count) || count < 0 || !GetText(stream, name)) return false;
@@ -98,24 +86,21 @@ bool LoadGlyphCache(TStream& stream) {
     glyphs.push_back(std::move(g));
   }
   auto cache = TRef<TGlyphCache>::Make(std::move(name), std::move(glyphs));
-  TFontCache& c = Cache();
-  std::lock_guard lock(c.lock);
-  c.caches.push_back(std::move(cache));
+  std::lock_guard hold(lock_);
+  caches_.push_back(std::move(cache));
   return true;
 }
 
-TRef<TGlyphCache> FindGlyphCache(std::u16string_view fontName) {
-  TFontCache& c = Cache();
-  std::lock_guard lock(c.lock);
-  for (const auto& cache : c.caches)
+TRef<TGlyphCache> TFontCache::Find(std::u16string_view fontName) const {
+  std::lock_guard hold(lock_);
+  for (const auto& cache : caches_)
     if (cache->FontName() == fontName) return cache;
   return nullptr;
 }
 
-int FontCacheSize() {
-  TFontCache& c = Cache();
-  std::lock_guard lock(c.lock);
-  return static_cast<int>(c.caches.size());
+int TFontCache::Size() const {
+  std::lock_guard hold(lock_);
+  return static_cast<int>(caches_.size());
 }
 
 TLineMetrics TVectorText::LineMetrics(int line) const {
@@ -161,7 +146,7 @@ TLineMetrics TVectorText::LineMetrics(int line) const {
 
 TCachedVectorText::TFoundGlyph TCachedVectorText::Glyph(int line, int glyph) const {
   const TGlyphPointer& p = lines_[static_cast<size_t>(line)][static_cast<size_t>(glyph)];
-  TFoundGlyph found{FindGlyphCache(p.fontName)};
+  TFoundGlyph found{fonts_->Find(p.fontName)};
   const TGlyphData* g = found.cache ? found.cache->Find(p.index) : nullptr;
   if (g && g->referenceSize > 0) found.glyph = g;
   return found;
@@ -193,9 +178,10 @@ TGlyphPath TCachedVectorText::GlyphOutline(int line, int glyph) const {
   return path;
 }
 
-TOwned<TCachedVectorText> LoadCachedVectorText(TStream& stream, const TFontNeededCallback& fontNeeded) {
+TOwned<TCachedVectorText> LoadCachedVectorText(TStream& stream, TFontCache& fonts,
+                                               const TFontNeededCallback& fontNeeded) {
   stream.SetPosition(0);
-  auto text = MakeOwned<TCachedVectorText>();
+  auto text = MakeOwned<TCachedVectorText>(TRef<TFontCache>::Share(&fonts));
   int32_t lines;
   TFontMetrics& m = text->MutableMetrics();
   if (!Get(stream, lines) || !Get(stream, m.ascent) || !Get(stream, m.descent) ||

@@ -71,14 +71,23 @@ private:
 // Limits on what a stream may claim.
 inline constexpr int32_t kMaxGlyphPoints = 1 << 20;
 
-// The process-wide font cache. Appended to on the loading thread, read by the drawing thread.
-// A key that differs from the current one drops every glyph cache (another show's glyphs never serve).
-void SetFontCacheKey(std::u16string_view key);
-// Reads a glyph-cache stream and appends it; false (nothing appended) for a broken stream.
-bool LoadGlyphCache(TStream& stream);
-// The cache of a font, or nullptr. The caller's reference keeps it alive after a key change drops it.
-TRef<TGlyphCache> FindGlyphCache(std::u16string_view fontName);
-int FontCacheSize();
+// The glyph caches of one show: its slide host owns one, and every stored text loaded for the show keeps a
+// reference. Appended to on the loading threads, read by the drawing thread.
+class TFontCache : public TRefObj {
+public:
+  // A key that differs from the current one drops every glyph cache (another show's glyphs never serve).
+  void SetKey(std::u16string_view key);
+  // Reads a glyph-cache stream and appends it; false (nothing appended) for a broken stream.
+  bool Load(TStream& stream);
+  // The cache of a font, or nullptr. The caller's reference keeps it alive after a key change drops it.
+  TRef<TGlyphCache> Find(std::u16string_view fontName) const;
+  int Size() const;
+
+private:
+  mutable std::mutex lock_;
+  std::u16string key_;                    // under lock_
+  std::vector<TRef<TGlyphCache>> caches_; // under lock_; appended only while a key holds
+};
 
 // An outline of one glyph placed at its pen position, in font units of the text, y down.
 struct TGlyphPath {
@@ -120,9 +129,10 @@ struct TGlyphPointer {
   float size = 0;
 };
 
-// A stored layout. Glyphs are looked up in the process font cache when drawn.
+// A stored layout. Glyphs are looked up when drawn in the font cache it was loaded for.
 class TCachedVectorText : public TVectorText {
 public:
+  explicit TCachedVectorText(TRef<TFontCache> fonts) : fonts_(std::move(fonts)) {}
   int LineCount() const override { return static_cast<int>(lines_.size()); }
   const TFontMetrics& Metrics() const override { return metrics_; }
   int GlyphCount(int line) const override {
@@ -141,13 +151,15 @@ private:
     const TGlyphData* glyph = nullptr;
   };
   TFoundGlyph Glyph(int line, int glyph) const;
+  const TRef<TFontCache> fonts_; // never nullptr; locks itself
   TFontMetrics metrics_;
   std::vector<std::vector<TGlyphPointer>> lines_;
 };
 
-// Reads a cached text from the stream's start; the callback hears every glyph's font name (so that the
-// caller loads that font's glyph cache). nullptr for a broken stream.
+// Reads a cached text from the stream's start, its glyphs to be found in fonts; the callback hears every
+// glyph's font name (so that the caller loads that font's glyph cache). nullptr for a broken stream.
 using TFontNeededCallback = std::function<void(const std::u16string& fontName)>;
-TOwned<TCachedVectorText> LoadCachedVectorText(TStream& stream, const TFontNeededCallback& fontNeeded = {});
+TOwned<TCachedVectorText> LoadCachedVectorText(TStream& stream, TFontCache& fonts,
+                                               const TFontNeededCallback& fontNeeded = {});
 
 } // namespace kiv

@@ -97,7 +97,7 @@ TKivSlideHost::TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callba
   // them by its source, so that another show's glyphs of the same font name never serve it.
   std::u16string key = ReadExeGuid(*accessor_);
   if (key.empty()) key = u"source " + Utf8ToUtf16(std::to_string(accessor_->Source().Number()));
-  SetFontCacheKey(key);
+  fonts_->SetKey(key);
 }
 
 TKivSlideHost::TKivSlideHost(TCameraCallback camera) {
@@ -171,14 +171,14 @@ TOwned<TCachedVectorText> TKivSlideHost::LoadStoredText(std::u16string_view layo
       std::lock_guard hold(fontsLock_);
       if (!fontsTried_.insert(font).second) return;
     }
-    if (FindGlyphCache(font)) return;
+    if (fonts_->Find(font)) return;
     TOwned<TStream> cache = Open(*accessor_, u"VectTextCache: " + font);
-    if (cache && !LoadGlyphCache(*cache))
+    if (cache && !fonts_->Load(*cache))
       LogLine("TKivSlideHost.LoadStoredText: glyph cache of \"" + Utf16ToUtf8(font) + "\" cannot be read");
   };
   TOwned<TCachedVectorText> text;
   try {
-    text = LoadCachedVectorText(*stream, fontNeeded);
+    text = LoadCachedVectorText(*stream, *fonts_, fontNeeded);
   } catch (const std::exception&) {
     text = nullptr;
   }

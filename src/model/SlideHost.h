@@ -104,6 +104,8 @@ public:
   // every font it names loaded from the show file "VectTextCache: " + font name (each font tried once).
   // nullptr when the show has no such file, or (logged) when it cannot be read.
   TOwned<TCachedVectorText> LoadStoredText(std::u16string_view layoutName);
+  // The glyph caches of this show (keyed by its ExeGUID, or by its source without one). Never nullptr.
+  TFontCache& Fonts() const noexcept { return *fonts_; }
 
 private:
   TRef<TFileAccessor> accessor_;
@@ -118,6 +120,7 @@ private:
   // Glyph caches looked for in the show, found or not; the loader threads of the slides share it.
   std::mutex fontsLock_;
   std::set<std::u16string> fontsTried_; // under fontsLock_
+  const TRef<TFontCache> fonts_ = TRef<TFontCache>::Make(); // locks itself
 
   struct TProviderGate;
   std::shared_ptr<TProviderGate> gate_;

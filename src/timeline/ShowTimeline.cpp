@@ -119,13 +119,16 @@ int EffectTypeOf(char16_t c) noexcept {
   return 1;
 }
 
-TKivSource::TKivSource(TRef<TFileAccessor> accessor, TIniFile& document)
-    : accessor_(std::move(accessor)), document_(&document) {
+TKivSource::TKivSource(TRef<TFileAccessor> accessor, TIniFile& document, TRef<TSlideOrderRegistry> orders)
+    : accessor_(std::move(accessor)), document_(&document),
+      orders_(orders ? std::move(orders) : TRef<TSlideOrderRegistry>::Make()) {
   Read();
 }
 
-TKivSource::TKivSource(TRef<TFileAccessor> accessor, std::unique_ptr<TIniFile> document)
-    : accessor_(std::move(accessor)), ownedDocument_(std::move(document)), document_(ownedDocument_.get()) {
+TKivSource::TKivSource(TRef<TFileAccessor> accessor, std::unique_ptr<TIniFile> document,
+                       TRef<TSlideOrderRegistry> orders)
+    : accessor_(std::move(accessor)), ownedDocument_(std::move(document)), document_(ownedDocument_.get()),
+      orders_(orders ? std::move(orders) : TRef<TSlideOrderRegistry>::Make()) {
   Read();
 }
 
@@ -319,11 +322,11 @@ void TKivSource::ShuffleActiveGroups() {
 }
 
 TIniSection* TKivSource::GetSlideSection(int position) const {
-  return kiv::GetSlideSection(*document_, position);
+  return orders_->GetSlideSection(*document_, position);
 }
 
 int TKivSource::SlideNumberAt(int position) const {
-  return GetSlideNumber(*document_, position);
+  return orders_->GetSlideNumber(*document_, position);
 }
 
 TEndAction TKivSource::GetEndAction(int position) const {

@@ -7,6 +7,7 @@
 #include "TransitionOptions.h"
 #include "ShowFileAccess.h"
 #include "ObjectBase.h"
+#include "SlideOrder.h"
 
 #include <array>
 #include <cstdint>
@@ -80,13 +81,17 @@ int EffectTypeOf(char16_t c) noexcept;
 class TKivSource : public TObj {
 public:
   // The source reads the document and may change it (screen-saver mode), so it needs it writable. The
-  // first form borrows a document that must outlive the source; the second owns it.
-  TKivSource(TRef<TFileAccessor> accessor, TIniFile& document);
-  TKivSource(TRef<TFileAccessor> accessor, std::unique_ptr<TIniFile> document);
+  // first form borrows a document that must outlive the source; the second owns it. The play orders come
+  // from the player's registry (shared by every source of one player); without one the source makes its own.
+  TKivSource(TRef<TFileAccessor> accessor, TIniFile& document, TRef<TSlideOrderRegistry> orders = nullptr);
+  TKivSource(TRef<TFileAccessor> accessor, std::unique_ptr<TIniFile> document,
+             TRef<TSlideOrderRegistry> orders = nullptr);
 
   TFileAccessor& Accessor() const noexcept { return *accessor_; }
   const TRef<TFileAccessor>& AccessorRef() const noexcept { return accessor_; }
   TIniFile& Document() const noexcept { return *document_; }
+  // Never nullptr.
+  const TRef<TSlideOrderRegistry>& SlideOrders() const noexcept { return orders_; }
   // nullptr when the project has no "main" section.
   TIniSection* MainSection() const noexcept { return main_; }
 
@@ -170,6 +175,7 @@ private:
   TRef<TFileAccessor> accessor_;
   std::unique_ptr<TIniFile> ownedDocument_; // set when the source owns the document
   TIniFile* document_ = nullptr;
+  TRef<TSlideOrderRegistry> orders_; // set once at creation; locks itself
   TIniSection* main_ = nullptr;
   int startSlideIndex_ = 0;
 

@@ -15,21 +15,6 @@ namespace {
 
 constexpr int32_t kKeyRange = 1000000;
 
-// Lists stay until the process ends; the generator is ours alone, so no other user of random numbers
-// is reseeded when an order is drawn.
-struct TRandomRegistry {
-  std::mutex lock;
-  THashList<std::unique_ptr<TSlideRandomList>> lists{kFileMapBuckets, THashKeyMode::Exact};
-  std::mt19937 generator{static_cast<std::mt19937::result_type>(
-      std::chrono::high_resolution_clock::now().time_since_epoch().count())};
-};
-
-TRandomRegistry& Registry() {
-  static TRandomRegistry registry;
-  return registry;
-}
-
-// Called under the registry's lock.
 std::unique_ptr<TSlideRandomList> MakeList(const TIniStorage& document, std::mt19937& generator) {
   const TIniSection* main = document.FindSection(u"main");
   RY_ASSERT(main != nullptr);
@@ -44,14 +29,6 @@ std::unique_ptr<TSlideRandomList> MakeList(const TIniStorage& document, std::mt1
     SortRandomEntries(entries);
   }
   return std::make_unique<TSlideRandomList>(std::move(entries));
-}
-
-// Called under the registry's lock; nullptr when the project has no path.
-const TSlideRandomList* FindOrMakeList(TRandomRegistry& registry, const TIniStorage& document) {
-  const std::u16string path = document.ReadString(u"main", u"ProjectFilePath", u"");
-  if (path.empty()) return nullptr;
-  if (const auto* found = registry.lists.FindFirst(path)) return found->get();
-  return registry.lists.Add(path, MakeList(document, registry.generator)).get();
 }
 
 } // namespace
@@ -74,25 +51,35 @@ int TSlideRandomList::SlideAt(int position) const noexcept {
   return entries_[static_cast<size_t>(position)].slide;
 }
 
-const TSlideRandomList* GetRandomList(const TIniStorage& document) {
-  TRandomRegistry& registry = Registry();
-  std::lock_guard guard(registry.lock);
-  return FindOrMakeList(registry, document);
+TSlideOrderRegistry::TSlideOrderRegistry()
+    : lists_(kFileMapBuckets, THashKeyMode::Exact),
+      generator_(static_cast<std::mt19937::result_type>(
+          std::chrono::high_resolution_clock::now().time_since_epoch().count())) {}
+
+const TSlideRandomList* TSlideOrderRegistry::FindOrMakeList(const TIniStorage& document) {
+  const std::u16string path = document.ReadString(u"main", u"ProjectFilePath", u"");
+  if (path.empty()) return nullptr;
+  if (const auto* found = lists_.FindFirst(path)) return found->get();
+  return lists_.Add(path, MakeList(document, generator_)).get();
 }
 
-int GetSlideNumber(const TIniStorage& document, int position) {
-  TRandomRegistry& registry = Registry();
-  std::lock_guard guard(registry.lock);
-  const TSlideRandomList* list = FindOrMakeList(registry, document);
+const TSlideRandomList* TSlideOrderRegistry::GetRandomList(const TIniStorage& document) {
+  std::lock_guard guard(lock_);
+  return FindOrMakeList(document);
+}
+
+int TSlideOrderRegistry::GetSlideNumber(const TIniStorage& document, int position) {
+  std::lock_guard guard(lock_);
+  const TSlideRandomList* list = FindOrMakeList(document);
   return list ? list->SlideAt(position) : position;
 }
 
-std::u16string GetSlideSectionName(const TIniStorage& document, int position) {
+std::u16string TSlideOrderRegistry::GetSlideSectionName(const TIniStorage& document, int position) {
   const int64_t number = static_cast<int64_t>(GetSlideNumber(document, position)) + 1;
   return u"Slide" + Utf8ToUtf16(std::to_string(number));
 }
 
-TIniSection* GetSlideSection(const TIniStorage& document, int position) {
+TIniSection* TSlideOrderRegistry::GetSlideSection(const TIniStorage& document, int position) {
   return document.FindSection(GetSlideSectionName(document, position));
 }
 

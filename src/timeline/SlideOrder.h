@@ -1,11 +1,15 @@
 #pragma once
-// The order in which a show plays its slides. A random order is drawn once per project and kept for the
-// life of the process, so that the loader, the engine and the music all agree on which slide plays where.
+// The order in which a show plays its slides. A random order is drawn once per project and kept by the
+// player's registry, so that its loader, engine and music all agree on which slide plays where.
 
 #include "IniDocument.h"
+#include "NameHashList.h"
 #include "ObjectBase.h"
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,15 +45,29 @@ private:
   const std::vector<TSlideRandomEntry> entries_;
 };
 
-// The list of the document's project ("ProjectFilePath" of "main"), made on first request and shared by
-// every later open of the same project; nullptr when the path is empty (the show plays in file order).
-const TSlideRandomList* GetRandomList(const TIniStorage& document);
+// The play orders of one player, one per project ("ProjectFilePath" of "main"), drawn on first request and
+// shared by every later open of the same project through this registry. Any thread; locks itself.
+class TSlideOrderRegistry : public TRefObj {
+public:
+  TSlideOrderRegistry();
 
-// The slide number (from 0) played at position.
-int GetSlideNumber(const TIniStorage& document, int position);
-// "Slide" followed by the slide number from 1.
-std::u16string GetSlideSectionName(const TIniStorage& document, int position);
-// That section, or nullptr when the document lacks it.
-TIniSection* GetSlideSection(const TIniStorage& document, int position);
+  // The project's list; nullptr when the path is empty (the show plays in file order). Lists stay as long
+  // as the registry, so the pointer stays valid while the caller holds the registry.
+  const TSlideRandomList* GetRandomList(const TIniStorage& document);
+  // The slide number (from 0) played at position.
+  int GetSlideNumber(const TIniStorage& document, int position);
+  // "Slide" followed by the slide number from 1.
+  std::u16string GetSlideSectionName(const TIniStorage& document, int position);
+  // That section, or nullptr when the document lacks it.
+  TIniSection* GetSlideSection(const TIniStorage& document, int position);
+
+private:
+  const TSlideRandomList* FindOrMakeList(const TIniStorage& document); // called under lock_
+
+  std::mutex lock_;
+  THashList<std::unique_ptr<TSlideRandomList>> lists_; // under lock_
+  // Ours alone, so no other user of random numbers is reseeded when an order is drawn.
+  std::mt19937 generator_; // under lock_
+};
 
 } // namespace kiv

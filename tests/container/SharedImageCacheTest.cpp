@@ -52,11 +52,16 @@ protected:
     ASSERT_TRUE(locator_);
   }
   void TearDown() override {
+    const TRef<TImageCache> cache = locator_ ? TRef<TImageCache>::Share(&Images()) : nullptr;
     locator_.reset();
     SetImageDecoder(nullptr);
     SetErrorPictureMaker(nullptr);
-    EXPECT_EQ(LiveImageHandles(), 0u);
+    if (cache) {
+      EXPECT_EQ(cache->LiveHandles(), 0u);
+    }
   }
+  TImageCache& Images() const { return locator_->Accessor().Source().Images(); }
+  std::size_t LiveImageHandles() const { return Images().LiveHandles(); }
 
   std::unique_ptr<TTempFile> file_;
   std::unique_ptr<TKivShowLocator> locator_;
@@ -69,6 +74,34 @@ std::vector<std::vector<uint32_t>> Rows(const TCachedBitmap& bitmap) {
     for (int x = 0; x < bitmap.Width(); ++x)
       rows[static_cast<size_t>(y)].push_back(bitmap.Pixel(x, y));
   return rows;
+}
+
+// Two shows open at once keep their pictures apart; a picture still held after its show was closed stays
+// whole, and letting it go afterwards finds its cache (kept by the handle) still there.
+TEST_F(ImageCache, EachSourceHasItsOwnHandlesAndPicturesOutliveTheirShow) {
+  std::string message;
+  auto other = OpenPackedShow(file_->Path(), message);
+  ASSERT_TRUE(other);
+  TOwned<TKivImage> mine = LoadSharedImage(locator_->Accessor(), u"big.txt");
+  TOwned<TKivImage> theirs = LoadSharedImage(other->Accessor(), u"big.txt");
+  ASSERT_TRUE(mine && theirs);
+  EXPECT_NE(&mine->Handle(), &theirs->Handle());
+  EXPECT_NE(&Images(), &other->Accessor().Source().Images());
+  EXPECT_EQ(LiveImageHandles(), 1u);
+
+  const TRef<TImageCache> theirCache = TRef<TImageCache>::Share(&other->Accessor().Source().Images());
+  other.reset(); // the show is closed while its picture is shown
+  EXPECT_EQ(theirCache->RefCount(), 2); // ours and the handle's
+  EXPECT_EQ(theirCache->LiveHandles(), 1u);
+  EXPECT_EQ(theirs->Bitmap().Width(), 40);
+  EXPECT_EQ(theirs->Bitmap().Pixel(3, 2), 35u);
+  TOwned<TKivImage> again = theirs->Clone();
+  theirs.reset();
+  EXPECT_EQ(again->FullSize(), (TPictureSize{40, 30}));
+  again.reset();
+  EXPECT_EQ(theirCache->LiveHandles(), 0u);
+  EXPECT_EQ(theirCache->RefCount(), 1); // the handle gave its reference back
+  EXPECT_EQ(LiveImageHandles(), 1u);    // the other show's picture is untouched
 }
 
 TEST_F(ImageCache, RotationListTurnsPicturesAsExifSays) {
@@ -103,12 +136,14 @@ TEST_F(ImageCache, DecodesOncePerSourceAndSharesUntilTheLastImageGoes) {
   auto other = OpenPackedShow(file_->Path(), message); // another source: its own decode
   TOwned<TKivImage> third = LoadSharedImage(other->Accessor(), u"plain.txt");
   EXPECT_EQ(gDecodes, 2);
-  EXPECT_EQ(LiveImageHandles(), 2u);
+  EXPECT_EQ(LiveImageHandles(), 1u); // each source counts its own
+  EXPECT_EQ(other->Accessor().Source().Images().LiveHandles(), 1u);
   first.reset();
   second.reset();
   clone.reset();
   third.reset();
   EXPECT_EQ(LiveImageHandles(), 0u);
+  EXPECT_EQ(other->Accessor().Source().Images().LiveHandles(), 0u);
   first = LoadSharedImage(locator_->Accessor(), u"plain.txt");
   EXPECT_EQ(gDecodes, 3);
 }

@@ -49,13 +49,12 @@ TEST(GlyphsCommand, WritesTheFontsGlyphsAndTheTextsLayout) {
   EXPECT_EQ(named.out.rfind("font: Brand Font\n", 0), 0u) << named.out;
   EXPECT_TRUE(fs::exists(dir / "VectTextCache: Brand Font"));
   ASSERT_EQ(Glyphs("'" + font + "' 'ox' -o '" + dir.string() + "'").code, 0);
-  SetFontCacheKey(u"glyphs command");
+  auto fonts = TRef<TFontCache>::Make();
   TFileStream stream(cache.string(), TFileMode::OpenRead);
-  ASSERT_TRUE(LoadGlyphCache(stream));
-  const auto go = FindGlyphCache(u"Go");
+  ASSERT_TRUE(fonts->Load(stream));
+  const auto go = fonts->Find(u"Go");
   ASSERT_TRUE(go);
   EXPECT_EQ(go->Glyphs().size(), 4u); // H, i, o, x
-  SetFontCacheKey(u"");
 }
 
 TEST(GlyphsCommand, RefusesWhatIsNoFontAndBadArguments) {

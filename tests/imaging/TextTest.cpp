@@ -83,56 +83,56 @@ std::vector<uint8_t> CachedText(const std::vector<std::vector<std::pair<int32_t,
 class CachedTextTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    SetFontCacheKey(u"show-1");
+    fonts_->SetKey(u"show-1");
     TMemoryStream font(SquareFont(u"Square"));
-    ASSERT_TRUE(LoadGlyphCache(font));
+    ASSERT_TRUE(fonts_->Load(font));
   }
-  void TearDown() override { SetFontCacheKey(u""); }
+  TRef<TFontCache> fonts_ = TRef<TFontCache>::Make();
 };
 
 TEST_F(CachedTextTest, GlyphCacheStreamIsReadAndDroppedWithAnotherKey) {
-  TRef<TGlyphCache> cache = FindGlyphCache(u"Square");
+  TRef<TGlyphCache> cache = fonts_->Find(u"Square");
   ASSERT_TRUE(cache);
   const TGlyphData* g = cache->Find(7);
   ASSERT_TRUE(g);
   EXPECT_EQ(g->b, 10);
   EXPECT_EQ(g->points.size(), 4u);
   EXPECT_FALSE(cache->Find(8));
-  SetFontCacheKey(u"show-1"); // the same key keeps the caches
-  EXPECT_EQ(FontCacheSize(), 1);
-  SetFontCacheKey(u"show-2");
-  EXPECT_EQ(FontCacheSize(), 0);
-  EXPECT_FALSE(FindGlyphCache(u"Square"));
+  fonts_->SetKey(u"show-1"); // the same key keeps the caches
+  EXPECT_EQ(fonts_->Size(), 1);
+  fonts_->SetKey(u"show-2");
+  EXPECT_EQ(fonts_->Size(), 0);
+  EXPECT_FALSE(fonts_->Find(u"Square"));
 }
 
 TEST_F(CachedTextTest, AHeldGlyphCacheOutlivesTheKeyChangeThatDropsIt) {
-  TRef<TGlyphCache> held = FindGlyphCache(u"Square");
+  TRef<TGlyphCache> held = fonts_->Find(u"Square");
   ASSERT_TRUE(held);
-  SetFontCacheKey(u"show-2");
+  fonts_->SetKey(u"show-2");
   // The next show's font takes the place the dropped cache had in memory, were it freed.
   TMemoryStream next(SquareFont(u"Other"));
-  ASSERT_TRUE(LoadGlyphCache(next));
+  ASSERT_TRUE(fonts_->Load(next));
   EXPECT_EQ(held->FontName(), u"Square");
   const TGlyphData* g = held->Find(7);
   ASSERT_TRUE(g);
   EXPECT_EQ(g->b, 10);
   ASSERT_EQ(g->points.size(), 4u);
   EXPECT_EQ(g->points[1].x, 10.0f);
-  EXPECT_FALSE(FindGlyphCache(u"Square"));
+  EXPECT_FALSE(fonts_->Find(u"Square"));
 }
 
 // A drawer reading outlines while the loader changes shows (whose fonts share a name, not their glyphs):
 // every outline is one whole square of either show, or nothing.
 TEST_F(CachedTextTest, OutlinesStayWholeWhileAnotherThreadChangesTheKey) {
   TMemoryStream stream(CachedText({{{0, u"Square"}, {20, u"Square"}}}));
-  TOwned<TCachedVectorText> text = LoadCachedVectorText(stream);
+  TOwned<TCachedVectorText> text = LoadCachedVectorText(stream, *fonts_);
   ASSERT_TRUE(text);
   std::atomic<bool> done{false};
   std::thread loader([&] {
     for (int i = 0; i < 20000; ++i) {
-      SetFontCacheKey(i % 2 ? u"show-a" : u"show-b");
+      fonts_->SetKey(i % 2 ? u"show-a" : u"show-b");
       TMemoryStream font(SquareFont(u"Square", i % 2 ? 10 : 20));
-      LoadGlyphCache(font);
+      fonts_->Load(font);
     }
     done = true;
   });
@@ -165,6 +165,23 @@ TEST_F(CachedTextTest, OutlinesStayWholeWhileAnotherThreadChangesTheKey) {
   EXPECT_EQ(read(), 2); // the last show's font
 }
 
+// Two shows whose fonts share a name: each text is drawn from the glyphs of the cache it was loaded for, even
+// after the other cache was filled or the text's own cache was let go by its show.
+TEST_F(CachedTextTest, TextsDrawFromTheFontCacheTheyWereLoadedFor) {
+  auto other = TRef<TFontCache>::Make();
+  other->SetKey(u"show-2");
+  TMemoryStream font(SquareFont(u"Square", 20));
+  ASSERT_TRUE(other->Load(font));
+  TMemoryStream first(CachedText({{{0, u"Square"}}})), second(CachedText({{{0, u"Square"}}}));
+  TOwned<TCachedVectorText> mine = LoadCachedVectorText(first, *fonts_);
+  TOwned<TCachedVectorText> theirs = LoadCachedVectorText(second, *other);
+  ASSERT_TRUE(mine && theirs);
+  other = nullptr; // the text keeps its cache
+  EXPECT_EQ(mine->GlyphMetrics(0, 0).b, 10);
+  EXPECT_EQ(theirs->GlyphMetrics(0, 0).b, 20);
+  EXPECT_EQ(theirs->GlyphOutline(0, 0).points.size(), 4u);
+}
+
 TEST_F(CachedTextTest, BrokenStreamsAreRefused) {
   std::vector<uint8_t> good = SquareFont(u"Other");
   struct Case {
@@ -193,20 +210,20 @@ TEST_F(CachedTextTest, BrokenStreamsAreRefused) {
   };
   for (const Case& c : cases) {
     TMemoryStream s(c.bytes);
-    EXPECT_FALSE(LoadGlyphCache(s)) << c.what;
+    EXPECT_FALSE(fonts_->Load(s)) << c.what;
   }
-  EXPECT_EQ(FontCacheSize(), 1);
+  EXPECT_EQ(fonts_->Size(), 1);
   TWriter text;
   text.Put(int32_t(-3)).Put(int32_t(0)).Put(int32_t(0)).Put(0.f).Put(0.f).Put(0.f).Put(0.f);
   TMemoryStream s(text.bytes);
-  EXPECT_FALSE(LoadCachedVectorText(s));
+  EXPECT_FALSE(LoadCachedVectorText(s, *fonts_));
 }
 
 TEST_F(CachedTextTest, SquaresFillTheirPixelsExactly) {
   TMemoryStream stream(CachedText({{{0, u"Square"}, {20, u"Square"}}}));
   std::vector<std::u16string> asked;
   TOwned<TCachedVectorText> text =
-      LoadCachedVectorText(stream, [&](const std::u16string& f) { asked.push_back(f); });
+      LoadCachedVectorText(stream, *fonts_, [&](const std::u16string& f) { asked.push_back(f); });
   ASSERT_TRUE(text);
   EXPECT_EQ(asked, (std::vector<std::u16string>{u"Square", u"Square"}));
   const TLineMetrics m = text->LineMetrics(0);
@@ -233,7 +250,7 @@ TEST_F(CachedTextTest, SquaresFillTheirPixelsExactly) {
 
 TEST_F(CachedTextTest, MissingGlyphCacheKeepsTheGlyphsPlace) {
   TMemoryStream stream(CachedText({{{0, u"Nowhere"}, {20, u"Square"}}, {}}));
-  TOwned<TCachedVectorText> text = LoadCachedVectorText(stream);
+  TOwned<TCachedVectorText> text = LoadCachedVectorText(stream, *fonts_);
   ASSERT_TRUE(text);
   TTextProducer producer;
   producer.SetText(text.release(), true);
@@ -252,7 +269,7 @@ TEST_F(CachedTextTest, MissingGlyphCacheKeepsTheGlyphsPlace) {
 
 TEST_F(CachedTextTest, UnderlineAndAlignment) {
   TMemoryStream stream(CachedText({{{0, u"Square"}, {20, u"Square"}}, {{0, u"Square"}}}));
-  TOwned<TCachedVectorText> text = LoadCachedVectorText(stream);
+  TOwned<TCachedVectorText> text = LoadCachedVectorText(stream, *fonts_);
   TTextProducer producer;
   producer.SetText(text.get(), false);
   producer.SetAlignment(TTextAlign::Right);
@@ -364,20 +381,20 @@ TEST(StoredText, WrittenGlyphsAndLayoutDrawAsTheLiveLayout) {
   ASSERT_TRUE(first) << error;
   EXPECT_EQ(first->fontName, u"Go");
   TMemoryStream firstCache(first->glyphCache);
-  SetFontCacheKey(u"first");
-  ASSERT_TRUE(LoadGlyphCache(firstCache));
+  auto firstFonts = TRef<TFontCache>::Make();
+  ASSERT_TRUE(firstFonts->Load(firstCache));
   // A second text in the font keeps the first one's glyphs in the cache it writes.
   std::optional<TStoredText> stored =
-      MakeStoredText(font, u"Go", lines, error, FindGlyphCache(u"Go")->Glyphs());
+      MakeStoredText(font, u"Go", lines, error, firstFonts->Find(u"Go")->Glyphs());
   ASSERT_TRUE(stored) << error;
 
-  SetFontCacheKey(u"stored-text");
+  auto fonts = TRef<TFontCache>::Make();
   TMemoryStream cache(stored->glyphCache);
-  ASSERT_TRUE(LoadGlyphCache(cache));
+  ASSERT_TRUE(fonts->Load(cache));
   TMemoryStream layout(stored->layout);
   std::vector<std::u16string> fontsNeeded;
   TOwned<TCachedVectorText> cached =
-      LoadCachedVectorText(layout, [&](const std::u16string& name) { fontsNeeded.push_back(name); });
+      LoadCachedVectorText(layout, *fonts, [&](const std::u16string& name) { fontsNeeded.push_back(name); });
   ASSERT_TRUE(cached);
   EXPECT_EQ(fontsNeeded.size(), 17u); // one per glyph
   EXPECT_EQ(fontsNeeded.front(), u"Go");
@@ -404,10 +421,9 @@ TEST(StoredText, WrittenGlyphsAndLayoutDrawAsTheLiveLayout) {
     }
   EXPECT_GT(inked, 100);
   // The other text's glyph is still in the cache; a file that is no font is refused.
-  EXPECT_TRUE(FindGlyphCache(u"Go")->Find(FindGlyphCache(u"Go")->Glyphs().front().index));
+  EXPECT_TRUE(fonts->Find(u"Go")->Find(fonts->Find(u"Go")->Glyphs().front().index));
   EXPECT_FALSE(MakeStoredText(test::MediaDir() + "/SOURCES.md", u"", lines, error));
   EXPECT_NE(error.find("not a scalable font"), std::string::npos);
-  SetFontCacheKey(u"");
 }
 
 TEST(ErrorPicture, ShowsItsLinesOnAnOpaqueBox) {

@@ -329,21 +329,19 @@ TEST(SlideHost, ShowsExeGuidKeysTheFontCache) {
     int fontsLeft;
   };
   // The show's key is the running one (line end and all): its glyphs stay; another key drops them, and so
-  // does a show without the file (another show's glyphs of the same font name would serve it otherwise).
+  // does a show without the file (keyed by its source).
   const TCase cases[] = {{"{0A1B}\r\n", 1}, {nullptr, 0}, {"{FFFF}", 0}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.exeGuid ? c.exeGuid : "none");
-    SetFontCacheKey(u""); // starts empty
-    SetFontCacheKey(u"{0A1B}");
-    TMemoryStream font(OneGlyphFont());
-    ASSERT_TRUE(LoadGlyphCache(font));
-    ASSERT_EQ(FontCacheSize(), 1);
     TShowFolder show;
     if (c.exeGuid) show.Write("ExeGUID", c.exeGuid);
     TRef<TKivSlideHost> host = Host(&show.Accessor());
-    EXPECT_EQ(FontCacheSize(), c.fontsLeft);
+    EXPECT_EQ(host->Fonts().Size(), 0);
+    TMemoryStream font(OneGlyphFont());
+    ASSERT_TRUE(host->Fonts().Load(font));
+    host->Fonts().SetKey(u"{0A1B}");
+    EXPECT_EQ(host->Fonts().Size(), c.fontsLeft);
   }
-  SetFontCacheKey(u"");
 }
 
 TEST(SlideHost, StoredTextLayoutsAndTheirGlyphCachesComeFromTheShow) {
@@ -361,13 +359,39 @@ TEST(SlideHost, StoredTextLayoutsAndTheirGlyphCachesComeFromTheShow) {
   ASSERT_TRUE(text);
   ASSERT_EQ(text->GlyphCount(0), 2);
   EXPECT_TRUE(text->GlyphMetrics(0, 0).present); // its font's glyphs were loaded from the show
-  EXPECT_EQ(FontCacheSize(), 1);
+  EXPECT_EQ(host->Fonts().Size(), 1);
   ASSERT_TRUE(host->LoadStoredText(u"{LAYOUT}"));
-  EXPECT_EQ(FontCacheSize(), 1); // once per font
+  EXPECT_EQ(host->Fonts().Size(), 1); // once per font
   EXPECT_FALSE(host->LoadStoredText(u"{MISSING}"));
   EXPECT_FALSE(host->LoadStoredText(u"{BROKEN}"));
   EXPECT_FALSE(host->LoadStoredText(u""));
-  SetFontCacheKey(u"");
+}
+
+// Two shows open in one process, each with its own glyphs under one font name (and the same ExeGUID): each
+// show's texts are drawn from its own glyphs, whichever show loaded its font last.
+TEST(SlideHost, TwoShowsKeepTheirOwnGlyphsOfOneFontName) {
+  std::string error;
+  const std::string font = std::string(KIV_TEST_MEDIA) + "/fonts/go/Go-Regular.ttf";
+  const std::optional<TStoredText> wide = MakeStoredText(font, u"Kiv Stencil", {u"W"}, error);
+  const std::optional<TStoredText> narrow = MakeStoredText(font, u"Kiv Stencil", {u"i"}, error);
+  ASSERT_TRUE(wide && narrow) << error;
+  TShowFolder first, second;
+  for (auto [show, stored] : {std::pair{&first, &*wide}, std::pair{&second, &*narrow}}) {
+    show->Write("ExeGUID", "{0A1B}");
+    show->Write("{LAYOUT}", std::string(stored->layout.begin(), stored->layout.end()));
+    show->Write("VectTextCache: Kiv Stencil",
+                std::string(stored->glyphCache.begin(), stored->glyphCache.end()));
+  }
+  TRef<TKivSlideHost> firstHost = Host(&first.Accessor());
+  TRef<TKivSlideHost> secondHost = Host(&second.Accessor());
+  TOwned<TCachedVectorText> firstText = firstHost->LoadStoredText(u"{LAYOUT}");
+  TOwned<TCachedVectorText> secondText = secondHost->LoadStoredText(u"{LAYOUT}");
+  ASSERT_TRUE(firstText && secondText);
+  const TGlyphMetrics w = firstText->GlyphMetrics(0, 0), i = secondText->GlyphMetrics(0, 0);
+  ASSERT_TRUE(w.present && i.present);
+  EXPECT_GT(w.b, 2 * i.b); // "W" is far wider than "i"
+  EXPECT_EQ(firstHost->Fonts().Size(), 1);
+  EXPECT_EQ(secondHost->Fonts().Size(), 1);
 }
 
 // ---- background rules ----

@@ -86,14 +86,14 @@ int RunGlyphs(const TArgs& args) {
       std::filesystem::path(folder) / ("VectTextCache: " + Utf16ToUtf8(stored->fontName));
   // Other texts in the same font wrote their glyphs there before: keep them.
   if (std::filesystem::exists(cachePath)) {
-    SetFontCacheKey(u"kivpack glyphs");
+    auto fonts = TRef<TFontCache>::Make();
     bool read = false;
     try {
       TFileStream existing(cachePath.string(), TFileMode::OpenRead);
-      read = LoadGlyphCache(existing);
+      read = fonts->Load(existing);
     } catch (const std::exception&) {
     }
-    const auto kept = read ? FindGlyphCache(stored->fontName) : nullptr;
+    const auto kept = read ? fonts->Find(stored->fontName) : nullptr;
     if (!kept) {
       std::fprintf(stderr, "kivpack glyphs: \"%s\" is not a glyph cache of that font\n", cachePath.c_str());
       return kExitFailure;
