@@ -12,11 +12,6 @@ namespace kiv {
 
 namespace {
 
-TTransitionFactory& Factory() {
-  static TTransitionFactory factory;
-  return factory;
-}
-
 T3DPoint Scaled(const T3DPoint& p, float f) {
   return {p.x * f, p.y * f, p.z * f};
 }
@@ -26,10 +21,6 @@ constexpr const char* kShaderNames[10] = {
     "videomask", "color_correction", "gauss_blur_h7",       "gauss_blur_v7", "gauss_mix"};
 
 } // namespace
-
-void SetTransitionFactory(TTransitionFactory factory) {
-  Factory() = std::move(factory);
-}
 
 TQuadPlacement DrawPlacement(const T3DPoint& at, TFloatPoint pivot, const T3DPoint& xAxis,
                              const T3DPoint& yAxis, TFloatPoint offset) {
@@ -427,8 +418,8 @@ void T3DDrawer::DrawTransition(TDrawItem& first, TDrawItem& second, TFilterParam
     DrawItem(first);
     return;
   }
-  if (!transition->filter && Factory()) {
-    transition->filter = Factory()(frameArea, *transition, first);
+  if (!transition->filter && transitionFactory_) {
+    transition->filter = transitionFactory_(frameArea, *transition, first);
   }
   TTransitionFilter* filter = transition->filter.get();
   if (filter) filter->SetPosition(transition->progress);

@@ -113,12 +113,14 @@ TQuadPlacement DrawPlacement(const T3DPoint& at, TFloatPoint pivot, const T3DPoi
 // Creates the filter of a transition; none when the class and kind are unknown.
 using TTransitionFactory = std::function<TOwned<TTransitionFilter>(
     const TRect& frameArea, const TTransitionParams& params, TDrawItem& first)>;
-void SetTransitionFactory(TTransitionFactory factory);
 
 class T3DDrawer final : public TDeviceDrawer {
 public:
   explicit T3DDrawer(TOwned<T3DScreen> screen);
   ~T3DDrawer() override;
+
+  // The player's transition filters; without a factory transitions draw as cuts. Set on the drawing thread.
+  void SetTransitionFactory(TTransitionFactory factory) { transitionFactory_ = std::move(factory); }
 
   bool BeginFrame() override;
   bool EndFrame() override;
@@ -195,6 +197,7 @@ private:
   void DrawThroughFilter(TTransitionFilter& filter, TDrawItem& item);
 
   TOwned<T3DScreen> screen_;
+  TTransitionFactory transitionFactory_; // drawing thread
   TRenderTargetManager fullPool_, halfPool_;
   TRef<TTextureManager6> textures_; // shared with the multi-textures cut through it
   TOwned<TBoxAntialiaser> antialiaser_;

@@ -566,7 +566,7 @@ TEST_F(DrawerTest, TransitionsDispatchThroughTheFilter) {
   Make(16, 16);
   std::vector<TDrawItem*> through;
   TLambdaItem first([](TDeviceDrawer&) {}), second([](TDeviceDrawer&) {});
-  SetTransitionFactory([&](const TRect&, const TTransitionParams& p, TDrawItem&) {
+  rig->drawer->SetTransitionFactory([&](const TRect&, const TTransitionParams& p, TDrawItem&) {
     return TOwned<TTransitionFilter>(new TFakeFilter(TFilterKind(p.effectKind), &through));
   });
   struct TCase {
@@ -603,7 +603,6 @@ TEST_F(DrawerTest, TransitionsDispatchThroughTheFilter) {
   rig->drawer->DrawItem(root);
   ASSERT_EQ(rig->notes.size(), 6u);
   EXPECT_EQ(rig->notes[2].item, &first);
-  SetTransitionFactory(nullptr);
 }
 
 TEST_F(DrawerTest, FixedSizeAndScreenshotInModeZero) {

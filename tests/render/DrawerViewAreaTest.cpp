@@ -154,7 +154,7 @@ public:
 
 TEST_F(DrawerViewTest, PushShiftIsMeasuredOnTheScreen) {
   Make(96, 64);
-  SetTransitionFactory([](const TRect&, const TTransitionParams&, TDrawItem&) {
+  rig->drawer->SetTransitionFactory([](const TRect&, const TTransitionParams&, TDrawItem&) {
     return TOwned<TTransitionFilter>(new TPushHalfway);
   });
   TLambdaItem first([](TDeviceDrawer& d) { d.DrawBox({0, 0, 0}, {0, 0}, Box(0xFFFF0000, 8, 8), kX, kY); });
@@ -173,7 +173,6 @@ TEST_F(DrawerViewTest, PushShiftIsMeasuredOnTheScreen) {
     EXPECT_EQ(shot.Pixel32(23, 1), 0xFF000000u) << c.size.width;
     EXPECT_EQ(shot.Pixel32(24, 1), 0xFFFF0000u) << c.size.width;
   }
-  SetTransitionFactory(nullptr);
 }
 
 TEST_F(DrawerViewTest, DrawnAreaFollowsWhatIsDrawn) {
