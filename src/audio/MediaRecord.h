@@ -76,7 +76,8 @@ const TStreamCallbackTable& StreamCallbacks();
 using TStreamOpenHandler = std::function<TStreamPtr(void* owner, const std::string& fileName)>;
 using TStreamCloseHandler = std::function<void(void* owner, TStreamPtr stream)>;
 
-// One per process. Reads, seeks and sizes hold the one lock, so a seek-and-read inside one call is atomic.
+// One per process, as the decoder library it serves is loaded once per process and its calls are not safe
+// from two threads. Reads, seeks and sizes hold the one lock, so a seek-and-read inside one call is atomic.
 class TStreamWrapperClass : public TRefObj {
 public:
   // The handler's stream, else the file opened read-only; nullptr when neither works. Never raises.

@@ -275,6 +275,9 @@ uint32_t PresentWaitMs(int32_t refreshRate, uint32_t elapsed) {
 
 // ---- engine singleton and settings ----
 
+// Process-wide on purpose: the windowing system (SDL's video subsystem, the EGL display) is one per process
+// and GL contexts may only be made and bound on its main thread, so every player shares one engine (by
+// reference), one main-thread role and one device lock.
 namespace {
 std::mutex gEngineMutex;
 TEngineFactory gEngineFactory = nullptr; // guarded by gEngineMutex
@@ -376,7 +379,7 @@ bool MultiThreaded() {
 }
 
 std::recursive_mutex& DeviceLock() {
-  static std::recursive_mutex mutex;
+  static std::recursive_mutex mutex; // one, as the GL driver's current-context state is the process's
   return mutex;
 }
 

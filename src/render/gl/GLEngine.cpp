@@ -217,7 +217,8 @@ bool T3DEngineGL::InternalCreateRenderer(T3DRendererGL* renderer, const TDisplay
 }
 
 namespace {
-// Offscreen renderers on several threads may register at once.
+// The options of the one engine (see DeviceLayer.cpp for why it is one per process). Offscreen renderers on
+// several threads may register at once.
 std::mutex gEngineOptionsMutex;
 TGLEngineOptions gEngineOptions; // guarded by gEngineOptionsMutex
 TRef<T3DEngine> MakeGLEngine() {
