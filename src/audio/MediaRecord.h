@@ -76,8 +76,9 @@ const TStreamCallbackTable& StreamCallbacks();
 using TStreamOpenHandler = std::function<TStreamPtr(void* owner, const std::string& fileName)>;
 using TStreamCloseHandler = std::function<void(void* owner, TStreamPtr stream)>;
 
-// One per process, as the decoder library it serves is loaded once per process and its calls are not safe
-// from two threads. Reads, seeks and sizes hold the one lock, so a seek-and-read inside one call is atomic.
+// One per process: the decoder library is loaded once per process and reads every stream through the
+// plain callbacks of StreamCallbacks(), which reach this helper. Reads, seeks and sizes hold the one lock,
+// so a seek-and-read inside one call is atomic.
 class TStreamWrapperClass : public TRefObj {
 public:
   // The handler's stream, else the file opened read-only; nullptr when neither works. Never raises.
