@@ -8,16 +8,6 @@
 
 namespace kiv {
 
-std::recursive_mutex& DrawFrameLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
-
-std::recursive_mutex& DrawerLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
-
 void TDrawImage::RemoveAttachments(const std::function<bool(TObj*)>& which) {
   std::erase_if(attachments, [&](const TOwned<TObj>& item) { return which(item.get()); });
 }
@@ -64,7 +54,7 @@ bool TDeviceDrawer::DrawItem(TDrawItem& item) {
     TDepthGuard nested(depth);
     return DrawInside(item);
   }
-  std::lock_guard frame(DrawFrameLock());
+  std::lock_guard frame(frameLock_);
   bool presented = false;
   try {
     TDepthGuard top(depth);

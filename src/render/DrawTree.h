@@ -115,11 +115,6 @@ struct TMaskLayer {
   TVideoParams videoParams;
 };
 
-// The process-wide locks: frames are serialised by the frame lock; device resources of the drawer (init,
-// close, image upload and release) by the drawer lock, so the loader thread can upload while a frame draws.
-std::recursive_mutex& DrawFrameLock();
-std::recursive_mutex& DrawerLock();
-
 class TDeviceDrawer : public TObj {
 public:
   bool offsetSet = false;   // the offset is not zero
@@ -182,6 +177,11 @@ protected:
   bool Notify(TDrawItem* item, int code);
   // The item with notifications 1 and 2 around it, when ready.
   bool DrawInside(TDrawItem& item);
+
+  // Each drawer's own: its frames are serialised by the frame lock; its device resources (init, close,
+  // image upload and release) by the resource lock, so the loader thread can upload while a frame draws.
+  std::recursive_mutex frameLock_;
+  std::recursive_mutex resourceLock_;
 };
 
 // ---- pure rules ----

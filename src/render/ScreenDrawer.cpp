@@ -58,7 +58,7 @@ T3DDrawer::T3DDrawer(TOwned<T3DScreen> screen) : screen_(std::move(screen)) {
 }
 
 T3DDrawer::~T3DDrawer() {
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   // Images someone still holds outlive the drawer without textures.
   for (auto& video : videos_)
     video->Detach();
@@ -86,7 +86,7 @@ TShader* T3DDrawer::Shader(const char* name) {
 }
 
 void T3DDrawer::Init(TDrawDevice* device) {
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   DevLog("T3DDrawer.Init");
   screen_->AssignDevice(device);
   for (const char* name : kShaderNames)
@@ -97,7 +97,7 @@ void T3DDrawer::Init(TDrawDevice* device) {
 }
 
 void T3DDrawer::Close() {
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   DevLog("T3DDrawer.Close");
   screen_->ReleaseRenderer();
 }
@@ -177,7 +177,7 @@ bool T3DDrawer::CopyTo(TDevBitmap& bitmap) {
 // ---- pictures ----
 
 TMultiTexture6* T3DDrawer::ImageTexture(TDrawImage& image, const TImageParams& params) {
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   auto* store = image.FindAttachment<TTextureStore2>();
   if (!store) {
     image.attachments.push_back(MakeOwned<TTextureStore2>());
@@ -195,7 +195,7 @@ TMultiTexture6* T3DDrawer::ImageTexture(TDrawImage& image, const TImageParams& p
 }
 
 TCustomTexture* T3DDrawer::AttachTexture(TDrawImage& image) {
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   if (auto* own = image.FindAttachment<TCustomTexture>()) return own;
   const TDevBitmap& bitmap = image.Bitmap();
   if (bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.Width() > kMaxOwnTexture ||
@@ -206,14 +206,14 @@ TCustomTexture* T3DDrawer::AttachTexture(TDrawImage& image) {
 }
 
 void T3DDrawer::PrepareImage(TDrawImage& image, const TImageParams& params) {
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   TDeviceLockGuard device(DeviceLock());
   if (auto* own = image.FindAttachment<TCustomTexture>(); own && own->GetTexture()) return;
   if (TMultiTexture6* texture = ImageTexture(image, params)) texture->Upload();
 }
 
 void T3DDrawer::ReleaseImage(TDrawImage& image) {
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   TDeviceLockGuard device(DeviceLock());
   image.RemoveAttachments([](TObj* item) {
     return dynamic_cast<TTextureStore2*>(item) != nullptr || dynamic_cast<TImageTexture*>(item) != nullptr;
@@ -247,7 +247,7 @@ void T3DDrawer::DrawImage(TDrawImage& image, const T3DPoint& placement, const TI
     }
     return;
   }
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   const int32_t level = std::clamp(params.reductionLevel, 0, 30);
   const float f = static_cast<float>(1 << level);
   TMultiTexture6* texture = ImageTexture(image, params);

@@ -193,14 +193,14 @@ void T3DYUV::Detach() {
 // ---- video ----
 
 TDeviceYUVImage* T3DDrawer::CreateVideoImage(int32_t width, int32_t height, bool maskMode, bool withAlpha) {
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   const bool threePlanes = ShaderLevel() != 0 && !maskMode && !withAlpha;
   videos_.push_back(TRef<T3DYUV>::Make(this, width, height, maskMode, withAlpha, threePlanes));
   return videos_.back().get();
 }
 
 void T3DDrawer::FreeVideoImage(TDeviceYUVImage* video) {
-  std::lock_guard lock(DrawerLock());
+  std::lock_guard lock(resourceLock_);
   std::erase_if(videos_, [&](const TRef<T3DYUV>& item) { return item.get() == video; });
 }
 
