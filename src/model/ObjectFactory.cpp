@@ -12,9 +12,10 @@ namespace kiv {
 
 namespace {
 
+// Process-wide: the kinds of object the program knows, registered once at start-up; makers keep no state.
 struct TKindRegistry {
   std::mutex lock;
-  std::map<std::u16string, TKivObjectMaker, std::less<>> makers;
+  std::map<std::u16string, TKivObjectMaker, std::less<>> makers; // under lock
 };
 
 TKindRegistry& Registry() {

@@ -17,9 +17,11 @@ namespace kiv {
 
 namespace {
 
+// Process-wide: the content kinds register stateless producers once at start-up; every picture they make
+// comes from the host (the player's show) they are called with.
 struct TGeneratedRegistry {
   std::mutex lock;
-  std::vector<std::pair<std::u16string, TGeneratedPictureFunc>> producers;
+  std::vector<std::pair<std::u16string, TGeneratedPictureFunc>> producers; // under lock
 };
 
 TGeneratedRegistry& Generators() {

@@ -11,10 +11,12 @@
 namespace kiv {
 namespace {
 
+// Process-wide: the factory is installed once at start-up, and the table holds facts about files on disk
+// (keyed by name and date) that hold for every player.
 struct TRegistry {
   std::mutex lock;
-  TFrameSourceFactory factory;
-  std::vector<std::pair<std::string, TVideoClipParams>> table;
+  TFrameSourceFactory factory;                                  // under lock
+  std::vector<std::pair<std::string, TVideoClipParams>> table; // under lock
 };
 
 TRegistry& Registry() {
