@@ -184,7 +184,7 @@ TOwned<TImage> Load(TStream& stream, std::u16string_view name, TOwned<TStream>* 
   return nullptr;
 }
 
-// A program-wide setting of the loader (a command-line switch), not state of a show.
+// A setting of the loader for the whole program, not state of a show.
 std::atomic<bool> gGifAnimation{true};
 
 } // namespace
