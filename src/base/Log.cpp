@@ -1,6 +1,6 @@
 #include "Log.h"
 
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <atomic>
 #include <charconv>

@@ -1,7 +1,7 @@
 #include "PackedShowReader.h"
 
 #include "StreamViews.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <charconv>

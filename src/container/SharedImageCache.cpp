@@ -3,7 +3,7 @@
 #include "LoadYield.h"
 #include "NameHashList.h"
 #include "ShowPaths.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <cstdint>

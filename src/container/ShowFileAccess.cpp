@@ -5,7 +5,7 @@
 #include "LoadYield.h"
 #include "ShowPaths.h"
 #include "StreamViews.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 
 #include "CaseFolding.h"
 #include "Log.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "FontOutlines.h"
 
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>

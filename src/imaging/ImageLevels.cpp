@@ -7,7 +7,7 @@
 #include "GifLoader.h"
 #include "PngLoader.h"
 #include "JpegLoader.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <atomic>

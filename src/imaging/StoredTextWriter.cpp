@@ -1,7 +1,7 @@
 #include "StoredTextWriter.h"
 
 #include "FontOutlines.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H

@@ -2,7 +2,7 @@
 
 #include "Assert.h"
 #include "MipReduction.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <charconv>

@@ -5,7 +5,7 @@
 #include "Log.h"
 #include "ShowFileAccess.h"
 #include "StoredGlyphs.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <exception>

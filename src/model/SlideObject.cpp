@@ -6,7 +6,7 @@
 #include "ObjectFactory.h"
 #include "Slide.h"
 #include "SlideHost.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <cmath>

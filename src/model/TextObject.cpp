@@ -3,7 +3,7 @@
 #include "DrawerPoints.h"
 #include "FontOutlines.h"
 #include "TextRasterizer.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <cmath>

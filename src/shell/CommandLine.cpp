@@ -3,7 +3,7 @@
 #include "Assert.h"
 #include "CaseFolding.h"
 #include "ShowPaths.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <charconv>
 #include <memory>

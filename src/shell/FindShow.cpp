@@ -2,7 +2,7 @@
 
 #include "ErrorBox.h"
 #include "ShowPaths.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 namespace kiv {
 namespace {

@@ -10,7 +10,7 @@
 #include "OpenedShow.h"
 #include "ShowTimeline.h"
 #include "Log.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <cctype>

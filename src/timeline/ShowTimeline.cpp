@@ -5,7 +5,7 @@
 #include "ShowPaths.h"
 #include "OpenedShow.h"
 #include "SlideOrder.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <bit>

@@ -2,7 +2,7 @@
 
 #include "Assert.h"
 #include "NameHashList.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <chrono>

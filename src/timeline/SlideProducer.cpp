@@ -4,7 +4,7 @@
 #include "ContentObjects.h"
 #include "SlideOrder.h"
 #include "Log.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <cmath>

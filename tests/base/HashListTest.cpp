@@ -1,6 +1,6 @@
 #include "CaseFolding.h"
 #include "NameHashList.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

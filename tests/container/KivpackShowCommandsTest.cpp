@@ -2,7 +2,7 @@
 
 #include "ShowBuilder.h"
 
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

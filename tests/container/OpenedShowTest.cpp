@@ -4,7 +4,7 @@
 #include "ShowBuilder.h"
 
 #include "OpenedShow.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "ShowBuilder.h"
 
 #include "TestEnvironment.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

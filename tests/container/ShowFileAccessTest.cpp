@@ -8,7 +8,7 @@
 #include "ShowPaths.h"
 #include "OpenedShow.h"
 #include "StreamViews.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "ShowFileAccess.h"
 #include "SharedImageCache.h"
 #include "PictureColorOps.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <zlib.h>
 

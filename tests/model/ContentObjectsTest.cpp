@@ -11,7 +11,7 @@
 #include "ShowFileAccess.h"
 #include "ContentObjects.h"
 #include "Streams.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include "SlideHost.h"
 #include "ShowPicture.h"
 #include "Streams.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "ObjectFactory.h"
 #include "Slide.h"
 #include "Streams.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Speed curve text: reading, writing and the reset on malformed values.
 #include "KeyPoints.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "FindShow.h"
 #include "PackedShowWriter.h"
 #include "ShowPaths.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "IniDocument.h"
 #include "Streams.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -7,7 +7,7 @@
 #include "StoredTextWriter.h"
 #include "Streams.h"
 #include "TempFolders.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -4,7 +4,7 @@
 
 #include "IniDocument.h"
 #include "Streams.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <cstdio>
 #include <string>

@@ -4,7 +4,7 @@
 
 #include "PackedShowWriter.h"
 #include "StreamViews.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -9,7 +9,7 @@
 #include "ImageFileIO.h"
 #include "ShowFileAccess.h"
 #include "OpenedShow.h"
-#include "Utf8.h"
+#include "Utf8Conversion.h"
 
 #include <cstdio>
 #include <cstdlib>
