@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <regex>
-#include <sys/wait.h>
 
 namespace kiv {
 namespace {
@@ -22,13 +21,7 @@ struct TRun {
 
 TRun Glyphs(const std::string& args) {
   TRun run;
-  std::vector<uint8_t> out;
-  FILE* pipe = ::popen((std::string(KIVPACK_PATH) + " glyphs " + args + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return run;
-  char buffer[512];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-    run.out.append(buffer, n);
-  run.code = WEXITSTATUS(::pclose(pipe));
+  run.out = kivtest::CommandOutput(std::string(KIVPACK_PATH) + " glyphs " + args + " 2>/dev/null", run.code);
   return run;
 }
 

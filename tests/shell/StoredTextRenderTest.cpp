@@ -9,11 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sys/wait.h>
 
 namespace kiv {
 namespace {
@@ -29,17 +27,6 @@ std::string Project(const std::string& layout) {
          "  BlackBoxSize=240,80\r\n  ShadowEnable=0\r\n" +
          (layout.empty() ? std::string() : "  RasterizedGUID=" + layout + "\r\n") +
          "  object : KeyPoint\r\n    ScaleX=100\r\n    ScaleY=100\r\n  end\r\nend\r\n";
-}
-
-std::string Output(const std::string& command, int& code) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[512];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-    out.append(buffer, n);
-  code = WEXITSTATUS(::pclose(pipe));
-  return out;
 }
 
 class StoredText : public ::testing::Test {
@@ -63,7 +50,7 @@ protected:
     EXPECT_TRUE(testing_support::PackShow(root_ / "show", show));
     const std::string png = (root_ / "frame.png").string();
     int code = -1;
-    Output("env -u DISPLAY -u WAYLAND_DISPLAY '" KIVVIEWER_PATH "' -render '" + png + "' -time 500 '" + show +
+    kivtest::CommandOutput("env -u DISPLAY -u WAYLAND_DISPLAY '" KIVVIEWER_PATH "' -render '" + png + "' -time 500 '" + show +
                "' 2>&1",
            code);
     EXPECT_EQ(code, 0);
@@ -87,7 +74,7 @@ long Difference(const TDevBitmap& a, const TDevBitmap& b) {
 TEST_F(StoredText, DrawsFromTheShowsOwnGlyphsAndFallsBackWithoutThem) {
   int code = -1;
   // The Go font under a name no installed font has: only the show's glyphs give its shapes.
-  const std::string printed = Output("'" KIVPACK_PATH "' glyphs '" + std::string(KIV_TEST_MEDIA) +
+  const std::string printed = kivtest::CommandOutput("'" KIVPACK_PATH "' glyphs '" + std::string(KIV_TEST_MEDIA) +
                                          "/fonts/go/Go-Regular.ttf' 'Rag 42' -o '" + (root_ / "show").string() +
                                          "' -name 'Kiv Stencil'",
                                      code);

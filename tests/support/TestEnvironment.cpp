@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kivtest {
@@ -40,6 +41,19 @@ std::filesystem::path FreshTempDir(const std::string& prefix) {
   std::string pattern = (std::filesystem::temp_directory_path() / (prefix + ".XXXXXX")).string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp " + pattern);
   return pattern;
+}
+
+std::string CommandOutput(const std::string& command, int& exitCode) {
+  std::string out;
+  exitCode = -1;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+    out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  if (status != -1 && WIFEXITED(status)) exitCode = WEXITSTATUS(status);
+  return out;
 }
 
 TTestEnvironment::~TTestEnvironment() {

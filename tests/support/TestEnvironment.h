@@ -11,6 +11,9 @@ namespace kivtest {
 // A new folder of its own under the temporary folder, never one another test or process uses.
 std::filesystem::path FreshTempDir(const std::string& prefix);
 
+// Standard output of a shell command line; exitCode gets its exit status (-1 when it could not run).
+std::string CommandOutput(const std::string& command, int& exitCode);
+
 class TTestEnvironment {
 public:
   TTestEnvironment();

@@ -1,6 +1,8 @@
 #pragma once
 // Shared by the media tests: where the real media lie, and running ffmpeg/ffprobe.
 
+#include "TestEnvironment.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,17 +25,9 @@ inline bool HaveTool(const char* name) {
 
 // stdout of a shell command; ok = exit status 0.
 inline std::string RunCommand(const std::string& command, bool* ok = nullptr) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) {
-    if (ok) *ok = false;
-    return out;
-  }
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-    out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  if (ok) *ok = status == 0;
+  int code = -1;
+  std::string out = CommandOutput(command, code);
+  if (ok) *ok = code == 0;
   return out;
 }
 
