@@ -52,6 +52,10 @@ void TLocalBuffer::Consume(int64_t n) {
   length_ -= n;
 }
 
+void TLocalBuffer::Truncate(int64_t n) noexcept {
+  if (n >= 0 && n < length_) length_ = n;
+}
+
 void TLocalBuffer::Commit(int64_t n) {
   RY_ASSERT_MSG(n >= 0 && n <= FreeBytes(), "Buffer overrun");
   length_ += n;

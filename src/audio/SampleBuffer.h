@@ -30,6 +30,8 @@ public:
   // Drops the first n bytes.
   void Consume(int64_t n);
   void Clear() noexcept { length_ = 0; }
+  // Keeps the first n bytes of the content.
+  void Truncate(int64_t n) noexcept;
   // Marks n more bytes behind the content as filled (after writing through End()).
   void Commit(int64_t n);
 

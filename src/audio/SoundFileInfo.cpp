@@ -13,9 +13,9 @@ TMediaInfoHook& FallbackHook() {
   return hook;
 }
 
-bool RunFallback(TStream& stream, const std::string& fileName, TMediaInfo& info) {
+bool RunFallback(const TMediaInfoHook& hook, TStream& stream, const std::string& fileName,
+                 TMediaInfo& info) {
   info = TMediaInfo();
-  const TMediaInfoHook& hook = FallbackHook();
   if (!hook) return false;
   try {
     if (hook(stream, fileName, info)) return true;
@@ -37,6 +37,11 @@ std::string MediaExtension(const std::string& fileName) {
 }
 
 bool TMediaInfoExtractor::Extract(TStream& stream, const std::string& fileName, TMediaInfo& info) {
+  return Extract(stream, fileName, info, FallbackHook());
+}
+
+bool TMediaInfoExtractor::Extract(TStream& stream, const std::string& fileName, TMediaInfo& info,
+                                  const TMediaInfoHook& fallback) {
   info = TMediaInfo();
   try {
     uint8_t head[8];
@@ -45,7 +50,7 @@ bool TMediaInfoExtractor::Extract(TStream& stream, const std::string& fileName, 
     if (helper.Read(stream, head, 8) < 8) return false;
     if (std::memcmp(head, "RIFF", 4) == 0) {
       if (TRiffInfo().Parse(stream, info)) return true;
-      return RunFallback(stream, fileName, info);
+      return RunFallback(fallback, stream, fileName, info);
     }
     const std::string ext = MediaExtension(fileName);
     if (ext == ".mp3" || ext == ".mp2" || ext == ".mp1") {
@@ -53,7 +58,7 @@ bool TMediaInfoExtractor::Extract(TStream& stream, const std::string& fileName, 
       info = TMediaInfo();
       return false;
     }
-    return RunFallback(stream, fileName, info);
+    return RunFallback(fallback, stream, fileName, info);
   } catch (const std::exception&) {
     info = TMediaInfo();
     return false;

@@ -15,6 +15,9 @@ class TMediaInfoExtractor {
 public:
   // Clears info and fills it; false (and type 0) when the file cannot be described. Never raises.
   static bool Extract(TStream& stream, const std::string& fileName, TMediaInfo& info);
+  // The same with this fallback in place of the process-wide one (a player's own decoders).
+  static bool Extract(TStream& stream, const std::string& fileName, TMediaInfo& info,
+                      const TMediaInfoHook& fallback);
 
   // Process-wide; set while the program starts, before any extraction.
   static void SetFallback(TMediaInfoHook hook);
