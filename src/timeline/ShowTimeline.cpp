@@ -300,7 +300,9 @@ void TKivSource::ReadEffectGroups() {
   }
   // Group 19 doubles as the list of custom transitions that random draws of the custom class choose from.
   std::u16string customSet;
+  customSelected_.clear();
   for (int k : SelectedCustomEffects(effGroups_[kEffGroupCount - 1].text, customCount_)) {
+    customSelected_.push_back(k);
     if (!customSet.empty()) customSet += u'|';
     customSet += keys.ReadString(u"opt_fx_custom" + Number(k), u"");
   }
@@ -452,12 +454,28 @@ TEffectChoice TKivSource::GetEffect(int position) {
     if (personal) choice.time = section->ReadInteger(u"EffectTime", 0);
     if (personal && section->ReadBool(u"EffectUseSmoothline", false))
       choice.params.smoothLine = ReadScaled(*section, u"EffectSmoothline", 1000, choice.params.smoothLine);
+    if (choice.effectClass == kCustomEffectClass && !customSelected_.empty()) {
+      // The custom transition itself is chosen with the draw, so that the record names the one that plays.
+      const auto count = static_cast<uint32_t>(customSelected_.size());
+      const uint32_t pick = deterministic_
+                                ? (static_cast<uint32_t>(index) ^ static_cast<uint32_t>(seed_)) % count
+                                : std::uniform_int_distribution<uint32_t>(0, count - 1)(generator_);
+      choice.customNumber = customSelected_[pick];
+      choice.params.customDescription =
+          main_->ReadString(u"opt_fx_custom" + Number(choice.customNumber), u"");
+    }
   } else if (personalClass == kCustomEffectClass) {
     choice.effectClass = kCustomEffectClass;
     choice.time = section->ReadInteger(u"EffectTime", 0);
     choice.params = SlideEffectParams(index);
-    const std::u16string name = u"opt_fx_custom" + section->ReadString(u"Effect_Type", u"");
+    const std::u16string type = section->ReadString(u"Effect_Type", u"");
+    const std::u16string name = u"opt_fx_custom" + type;
     choice.params.customDescription = main_ ? main_->ReadString(name, u"") : std::u16string();
+    const std::string digits = Utf16ToUtf8(type);
+    int number = -1;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (ec == std::errc() && end == digits.data() + digits.size() && number >= 0)
+      choice.customNumber = number;
   } else if (personalClass != 0) {
     choice.effectClass = personalClass;
     const std::u16string type = section->ReadString(u"Effect_Type", u"");

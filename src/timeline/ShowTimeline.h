@@ -72,6 +72,7 @@ struct TEffectChoice {
   int effectType = 0;  // 1..16 within the class; 0 for none and custom
   int time = 0;        // milliseconds
   TEffectParams params;
+  int customNumber = -1; // custom: the number of the opt_fx_custom key chosen; -1 when none is known
 };
 
 // The type of a transition written as one character: "1".."8" give 1..8, "A".."H" and "a".."h" give
@@ -196,6 +197,7 @@ private:
   TEffectParams defaultParams_;
   bool rollVariantsDrawn_ = false;
   int customCount_ = 0;
+  std::vector<int> customSelected_; // the custom transitions group 19 selects, in increasing order
   std::array<TEffGroup, kEffGroupCount> effGroups_;
   std::vector<int> activeGroups_;
   std::vector<int> sortedGroups_; // the active groups in number order

@@ -335,7 +335,9 @@ bool TSlideCache::Prepare(double time) {
   // Keep at least one container, so that there is always something to draw.
   for (size_t i = 0; i < containers_.size() && containers_.size() >= 2;) {
     if (outside(containers_[i])) {
+      TOwned<TDrawContainer> gone = std::move(containers_[i]);
       containers_.erase(containers_.begin() + static_cast<std::ptrdiff_t>(i));
+      // Whoever holds the previous list (the engine) learns of the removal before the slide is freed.
       if (OnChanged) OnChanged(containers_);
     } else {
       ++i;

@@ -186,7 +186,10 @@ public:
   int32_t Capacity() const noexcept { return capacity_; }
   TSlideProducer& Producer() const noexcept { return *producer_; }
 
+  // A new container, before it joins the list.
   std::function<void(TDrawContainer&)> OnCreated;
+  // After each removal and each insertion, with the list as it is now. A removed container is freed only
+  // after this returns, so a holder of the previous list can let go of it first.
   std::function<void(const std::vector<TOwned<TDrawContainer>>&)> OnChanged;
 
 private:

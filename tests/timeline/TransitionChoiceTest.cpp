@@ -84,6 +84,42 @@ TEST(TransitionChoice, DeterministicChoiceRepeatsFromRunToRun) {
   EXPECT_EQ(runs[0][1], std::make_tuple(7, 10, 77 ^ 1, false));
 }
 
+TEST(TransitionChoice, ARandomCustomTransitionIsOneThatGroup19Selects) {
+  // Group 19 lists custom transitions 2, 0 and 5 (only 0 and 2 exist); the custom class is the only one.
+  const std::string show = kShow + "opt_fx_custom_count=3\r\nopt_fx_eff19=2,0,5\r\n"
+                                   "opt_fx_custom0=fx\\zero.kiv\r\nopt_fx_custom1=fx\\one.kiv\r\n"
+                                   "opt_fx_custom2=fx\\two.kiv\r\n";
+  const char16_t* const texts[] = {u"fx\\zero.kiv", u"", u"fx\\two.kiv"};
+  for (const int32_t seed : {0, 1, 6}) {
+    const auto source = Source(show);
+    source->SetDeterministic(true, seed);
+    for (int p = 0; p < 3; ++p) {
+      const TEffectChoice choice = source->GetEffect(p);
+      EXPECT_EQ(choice.effectClass, 18);
+      // The selected ones in increasing order, (p xor seed) mod their count.
+      const int wanted = ((p ^ seed) % 2) == 0 ? 0 : 2;
+      EXPECT_EQ(choice.customNumber, wanted) << "seed " << seed << " position " << p;
+      EXPECT_EQ(choice.params.customDescription, texts[wanted]);
+    }
+  }
+  // Without the deterministic flag the draw still lands on a selected one.
+  const auto source = Source(show);
+  for (int p = 0; p < 20; ++p) {
+    const int number = source->GetEffect(p).customNumber;
+    EXPECT_TRUE(number == 0 || number == 2) << number;
+  }
+}
+
+TEST(TransitionChoice, ASlideAskingForARandomTransitionInAShowWithoutGroupsGetsNone) {
+  const auto source = Source(kShow + "[Slide1]\r\nUsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=-1\r\n"
+                                     "EffectTime=900\r\n");
+  EXPECT_FALSE(source->TransitionsEnabled());
+  const TEffectChoice choice = source->GetEffect(0);
+  EXPECT_EQ(choice.effectClass, 0);
+  EXPECT_EQ(choice.time, 0);
+  EXPECT_EQ(source->GetEffectTime(0), 0);
+}
+
 TEST(TransitionChoice, TimesPastTheLastSlideCountOnlyWhenTheShowRepeats) {
   const struct {
     std::string keys;
