@@ -75,6 +75,17 @@ void TKivBox::DrawContent(TDeviceDrawer& drawer) {
                  ToPoint(Frame().yAxis));
 }
 
+bool TKivBox::MakeShadowRequest(TShadowRequest& request) const {
+  if (!(Size().x > 0 && Size().y > 0)) return false;
+  request = RectangleShadow(Shadow(), Size().x, Size().y, 1.1f);
+  const TBoxParams box = MakeBoxParams();
+  request.params.boxAlpha1 = static_cast<uint8_t>(box.color1 >> 24);
+  request.params.boxAlpha2 = static_cast<uint8_t>(box.color2 >> 24);
+  if (request.params.boxAlpha1 != 255 || request.params.boxAlpha2 != 255)
+    request.params.boxGradient = box.fillType;
+  return true;
+}
+
 TKivFrame::TKivFrame(TKivObject* parent, std::u16string guid) : TKivBox(parent, std::move(guid)) {}
 
 void TKivFrame::LoadFromNode(const TCommonIniSection& node, bool reload) {

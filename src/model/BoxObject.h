@@ -30,6 +30,7 @@ public:
 
 protected:
   void ReadBoxKeys(const TCommonIniSection& node);
+  bool MakeShadowRequest(TShadowRequest& request) const override;
 
 private:
   TIniPoint size_;

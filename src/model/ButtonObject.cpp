@@ -1,96 +1,16 @@
 #include "ButtonObject.h"
 
+#include "CaseFolding.h"
 #include "DrawerPoints.h"
 #include "PictureColorOps.h"
 #include "ShowFileAccess.h"
+#include "SlideHost.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 
 namespace kiv {
-
-namespace {
-
-// A number field of a theme's patch reference "file, x1, y1, x2, y2"; missing or malformed counts as 0.
-int32_t PatchField(const TCommonIniSection* section, std::u16string_view key, size_t index) {
-  if (!section) return 0;
-  std::array<std::u16string, 5> fields;
-  const int count = section->ReadStrings(key, fields);
-  if (count <= 0 || index >= static_cast<size_t>(std::min(count, 5))) return 0;
-  std::u16string text = fields[index];
-  text.erase(0, text.find_first_not_of(u" \t"));
-  text.push_back(u';');
-  size_t pos = 0;
-  int32_t value = 0;
-  return ParseNameNumber(text, pos, u';', value) ? value : 0;
-}
-
-std::u16string JoinPath(std::u16string_view folder, std::u16string_view name) {
-  std::u16string path(folder);
-  if (!path.empty() && path.back() != u'\\' && path.back() != u'/') path.push_back(u'\\');
-  path.append(name);
-  return path;
-}
-
-// The theme description of a theme folder through the show's files; nullptr when the show has none.
-TOwned<TIniFile> OpenTheme(TKivSlideHost& host, std::u16string_view themePath) {
-  TFileAccessor* accessor = host.Accessor();
-  if (!accessor) return nullptr;
-  TOwned<TStream> stream = Open(*accessor, JoinPath(themePath, kButtonThemeFile));
-  if (!stream) return nullptr;
-  auto theme = MakeOwned<TIniFile>();
-  if (!theme->LoadFromStream(*stream)) return nullptr;
-  return theme;
-}
-
-TSize ThemeNominalSize(const TIniFile& theme) {
-  const TIniSection* normal = theme.FindSection(u"NormalState");
-  return {PatchField(normal, u"Right", 3), PatchField(normal, u"Bottom", 4)};
-}
-
-} // namespace
-
-// Until the themed generator exists, a button body is a plain rounded bar of the theme's nominal height,
-// tinted like a themed one would be.
-TRef<TCachedBitmap> MakePlainButtonBody(TKivSlideHost& host, std::u16string_view rest) {
-  // Theme path, then five numbers; the path may itself hold ':'.
-  std::array<int32_t, 5> numbers{};
-  std::u16string_view path = rest;
-  for (int i = 4; i >= 0; --i) {
-    const size_t colon = path.rfind(u':');
-    if (colon == std::u16string_view::npos) return nullptr;
-    std::u16string field(path.substr(colon + 1));
-    field.push_back(u';');
-    size_t pos = 0;
-    if (!ParseNameNumber(field, pos, u';', numbers[static_cast<size_t>(i)]))
-      numbers[static_cast<size_t>(i)] = 0;
-    path = path.substr(0, colon);
-  }
-  TOwned<TIniFile> theme = OpenTheme(host, path);
-  if (!theme) return nullptr;
-  const TSize nominal = ThemeNominalSize(*theme);
-  const int width = std::clamp(numbers[1], 1, kMaxPictureSide);
-  const int height = std::clamp(nominal.height > 0 ? nominal.height : kDefaultLineHeight, 1, 1024);
-  const int state = numbers[0];
-  std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-  const float radius = std::min(height / 2.0f, width / 2.0f);
-  for (int y = 0; y < height; ++y) {
-    // Lighter at the top; hover lighter, click darker.
-    const int base = 200 - 90 * y / std::max(1, height - 1) + (state == 1 ? 30 : state == 2 ? -40 : 0);
-    const uint32_t level = static_cast<uint32_t>(std::clamp(base, 0, 255));
-    for (int x = 0; x < width; ++x) {
-      // Round the ends: coverage of the pixel centre against the end circles.
-      const float cx = std::clamp(x + 0.5f, radius, width - radius);
-      const float dx = x + 0.5f - cx, dy = y + 0.5f - height / 2.0f;
-      const float coverage = std::clamp(radius - std::sqrt(dx * dx + dy * dy) + 0.5f, 0.0f, 1.0f);
-      const uint32_t alpha = static_cast<uint32_t>(std::nearbyint(coverage * 255));
-      pixels[static_cast<size_t>(y) * width + x] = TintColor(
-          alpha << 24 | (level / 2) << 16 | (level * 3 / 4) << 8 | level, numbers[2], numbers[3], numbers[4]);
-    }
-  }
-  return TRef<TCachedBitmap>::Make(width, height, std::move(pixels));
-}
 
 // ---- TKivButton ----
 
@@ -106,6 +26,8 @@ void TKivButton::ReadContentKeys(const TCommonIniSection& node) {
   ReadImageKeys(node);
   textKeys_.Read(node);
   textColorWritten_ = node.FindIdent(u"TextColor") != nullptr;
+  hoverColorWritten_ = node.FindIdent(u"TextColorHover") != nullptr;
+  clickColorWritten_ = node.FindIdent(u"TextColorClick") != nullptr;
   btnMinWidth_ = static_cast<float>(node.ReadFloat(u"BtnMinWidth", 0));
   btnOffsetX_ = static_cast<float>(node.ReadFloat(u"BtnOffsetX", 100));
   // The body is generated at its drawn size: no mip bias.
@@ -117,17 +39,21 @@ void TKivButton::FindTheme() {
   themePath_.clear();
   themeSize_ = {};
   themeColor_.reset();
+  themeNearest_ = false;
   TKivSlideHost* host = GetHost();
   if (!host) return;
   for (std::u16string_view name : {std::u16string_view(theme_), kFallbackTheme}) {
     if (name.empty()) continue;
-    const std::u16string path = JoinPath(host->ButtonsFolder(), name);
-    TOwned<TIniFile> theme = OpenTheme(*host, path);
-    if (!theme) continue;
+    const std::u16string path = JoinThemePath(host->ButtonsFolder(), name);
+    // The description is looked for every time: a theme the show no longer holds is not used.
+    TFileAccessor* accessor = host->Accessor();
+    if (!accessor || !Open(*accessor, JoinThemePath(path, kButtonThemeFile))) continue;
+    const TButtonProducer* producer = host->ButtonProducers().Producer(path);
+    if (!producer) continue;
     themePath_ = path;
-    themeSize_ = ThemeNominalSize(*theme);
-    if (const TIniSection* text = theme->FindSection(u"TextParams"); text && text->FindIdent(u"Color"))
-      themeColor_ = text->ReadRGB(u"Color", TIniRGB{255, 255, 255});
+    themeSize_ = {producer->NominalWidth(), producer->NominalHeight()};
+    themeColor_ = producer->CaptionColor();
+    themeNearest_ = SameText(producer->Filtering(), u"Nearest");
     return;
   }
 }
@@ -136,8 +62,9 @@ std::u16string TKivButton::BodyName() const {
   if (themePath_.empty() || !(Size().x > 0)) return {};
   std::u16string name(kButtonPicturePrefix);
   name += themePath_;
-  for (int64_t value : {int64_t{Hover() ? 1 : 0}, static_cast<int64_t>(Size().x), int64_t{hue_},
-                        int64_t{saturation_}, int64_t{lightness_}}) {
+  const int64_t state = Pressed() ? 2 : Hover() ? 1 : 0;
+  for (int64_t value :
+       {state, static_cast<int64_t>(Size().x), int64_t{hue_}, int64_t{saturation_}, int64_t{lightness_}}) {
     name.push_back(u':');
     AppendNameNumber(name, value);
   }
@@ -146,7 +73,12 @@ std::u16string TKivButton::BodyName() const {
 
 TTextPictureParams TKivButton::CaptionParams() const {
   const TIniRGB color =
-      textColorWritten_ || !themeColor_ ? textKeys_.ColorFor(Hover(), Pressed()) : *themeColor_;
+      // A state's own colour wins; the theme's caption colour stands in for the colours not written.
+      !themeColor_ || (Pressed() ? clickColorWritten_ || textColorWritten_
+                       : Hover() ? hoverColorWritten_ || textColorWritten_
+                                 : textColorWritten_)
+          ? textKeys_.ColorFor(Hover(), Pressed())
+          : *themeColor_;
   // Half the body's height, at the body's scale on the screen.
   float scale = 1;
   const T2DVector onScreen = OnScreenSize();
@@ -215,10 +147,25 @@ void TKivButton::DrawContent(TDeviceDrawer& drawer) {
       TImageParams params = MakeImageParams();
       params.antialiased = false;
       params.opacity = opacity * txtOpacity_ / 100;
+      if (themeNearest_) params.linearFilter = false;
       drawer.DrawImage(*caption_, Along(topLeft, xAxis, yAxis, margin + offsetX, offsetY), params,
                        Scaled(xAxis, scale), Scaled(yAxis, scale), {0, 0});
     }
   }
+}
+
+bool TKivButton::MakeShadowRequest(TShadowRequest& request) const {
+  TKivPicture* body = Picture();
+  if (!body || body->Width() <= 0 || body->Height() <= 0 || LoadedName().empty()) return false;
+  TShadowParams& p = request.params;
+  p.sourceName = LoadedName();
+  p.right = body->Width();
+  p.bottom = body->Height();
+  p.fillAlpha = 0;
+  p.blurSize = Shadow().size * body->Height() / 400.0 * 1.1;
+  request.unit = Size().x / static_cast<float>(body->Width());
+  request.offsetMeasure = 3 * Size().y;
+  return true;
 }
 
 } // namespace kiv

@@ -11,8 +11,6 @@
 
 namespace kiv {
 
-// The theme description's file name inside a theme folder.
-inline constexpr std::u16string_view kButtonThemeFile = u"theme.ini";
 inline constexpr std::u16string_view kFallbackTheme = u"aqua";
 
 class TKivButton : public TKivImageObject {
@@ -36,8 +34,8 @@ public:
   TKivPicture* Caption() const noexcept { return caption_.get(); }
   // The caption's picture parameters: its text in the colour of the pointer state.
   TTextPictureParams CaptionParams() const;
-  // Caption text after macro expansion (not expanded yet, as for texts).
-  virtual std::u16string ExpandedText() const { return textKeys_.text; }
+  // Caption text after macro expansion, as for texts.
+  virtual std::u16string ExpandedText() const { return ExpandSlideText(*this, textKeys_.text, macroCache_); }
 
   void DrawContent(TDeviceDrawer& drawer) override;
 
@@ -46,6 +44,7 @@ protected:
   std::u16string PictureName() const override { return BodyName(); }
   void UpdateContentGeometry() override;
   void PrepareContent(TDeviceDrawer& drawer) override;
+  bool MakeShadowRequest(TShadowRequest& request) const override;
 
 private:
   void FindTheme();
@@ -60,16 +59,16 @@ private:
   float btnOffsetX_ = 100;
   TTextKeys textKeys_;
   bool textColorWritten_ = false; // else the theme's caption colour wins
+  bool hoverColorWritten_ = false;
+  bool clickColorWritten_ = false;
 
   std::u16string themePath_;
   TSize themeSize_;                   // the theme's nominal size
   std::optional<TIniRGB> themeColor_; // the caption colour the theme gives
+  bool themeNearest_ = false;         // the theme asks for its caption unfiltered
   TRef<TKivPicture> caption_;
   std::u16string captionName_;
+  mutable TMacroMetadata macroCache_; // the loader thread's, while it builds the slide
 };
-
-// The stand-in body producer for "Button: " names until a themed one is registered: a plain rounded bar
-// of the theme's nominal height, tinted like a themed body; nullptr when the show has no such theme.
-TRef<TCachedBitmap> MakePlainButtonBody(TKivSlideHost& host, std::u16string_view rest);
 
 } // namespace kiv

@@ -155,7 +155,33 @@ void FitPicture(float pictureW, float pictureH, float boxW, float boxH, float& s
   offsetY = (boxH - pictureH * scale) / 2;
 }
 
+TBorderParams ReadBorderParams(const TIniIdentList& node) {
+  TBorderParams border;
+  border.enableBorder = node.ReadBool(u"EnableBorder", false);
+  border.enableCrop = node.ReadBool(u"EnableCrop", false);
+  border.enableAspect = node.ReadBool(u"EnableAspect", false);
+  border.borderWidth = static_cast<float>(node.ReadFloat(u"BorderWidth", 3.4));
+  border.borderColor = node.ReadARGB(u"BorderColor", 0xFFFFFFFF);
+  const TIniRectPoint crop = node.ReadRectPoint(u"CropRect", {});
+  border.cropRect = crop.rect;
+  border.cropPoint = crop.point;
+  double aspect[4] = {};
+  if (node.ReadFloats(u"AspectParams", aspect) == 4) {
+    border.aspectRatio = static_cast<float>(aspect[0]);
+    border.aspectZoom = static_cast<float>(aspect[1]);
+    border.aspectShiftX = static_cast<float>(aspect[2]);
+    border.aspectShiftY = static_cast<float>(aspect[3]);
+  }
+  return border;
+}
+
 // ---- TKivImageObject ----
+
+void TKivImageObject::DisableAnimation() {
+  keyAnimation_ = TImageAnimationParams{};
+  animationKeys_ = true; // a file's own frames do not play either
+  animation_ = keyAnimation_;
+}
 
 TKivImageObject::TKivImageObject(TKivObject* parent, std::u16string guid)
     : TKivObject(parent, std::move(guid)) {}
@@ -169,22 +195,7 @@ void TKivImageObject::ReadImageKeys(const TCommonIniSection& node) {
   mipLodBias_ = static_cast<float>(node.ReadFloat(u"MipLodBias", 0));
   replaceWithEffectBuffer_ = node.ReadInteger(u"ReplaceWithEffectBuffer", 0);
 
-  border_ = TBorderParams{};
-  border_.enableBorder = node.ReadBool(u"EnableBorder", false);
-  border_.enableCrop = node.ReadBool(u"EnableCrop", false);
-  border_.enableAspect = node.ReadBool(u"EnableAspect", false);
-  border_.borderWidth = static_cast<float>(node.ReadFloat(u"BorderWidth", 3.4));
-  border_.borderColor = node.ReadARGB(u"BorderColor", 0xFFFFFFFF);
-  const TIniRectPoint crop = node.ReadRectPoint(u"CropRect", {});
-  border_.cropRect = crop.rect;
-  border_.cropPoint = crop.point;
-  double aspect[4] = {};
-  if (node.ReadFloats(u"AspectParams", aspect) == 4) {
-    border_.aspectRatio = static_cast<float>(aspect[0]);
-    border_.aspectZoom = static_cast<float>(aspect[1]);
-    border_.aspectShiftX = static_cast<float>(aspect[2]);
-    border_.aspectShiftY = static_cast<float>(aspect[3]);
-  }
+  border_ = ReadBorderParams(node);
 
   // The interval list is read into at most as many entries as the sheet has frames.
   const TImageAnimationParams bounds =
@@ -405,6 +416,42 @@ void TKivImageObject::DrawContent(TDeviceDrawer& drawer) {
   if (b > 0)
     drawer.DrawFrame(topLeft, {0, 0}, antialiased_, params.opacity, border_.borderColor, {Size().x, Size().y},
                      {b, b}, xAxis, yAxis);
+}
+
+bool TKivImageObject::PictureHasAlpha() const {
+  if (!picture_) return false;
+  if (alphaTested_ != picture_.get()) {
+    const std::vector<uint32_t>& pixels = picture_->Source()->Pixels();
+    alphaFound_ = std::any_of(pixels.begin(), pixels.end(), [](uint32_t p) { return (p >> 24) != 255; });
+    alphaTested_ = picture_.get();
+  }
+  return alphaFound_;
+}
+
+bool TKivImageObject::MakeShadowRequest(TShadowRequest& request) const {
+  if (!picture_ || !(Size().x > 0 && Size().y > 0)) return false;
+  // Pictures without alpha, sheets and framed pictures cast the shadow of their rectangle.
+  if (animation_.Animated() || borderPixels_ > 0 || loadedName_.empty() || !PictureHasAlpha()) {
+    request = RectangleShadow(Shadow(), Size().x, Size().y, 1);
+    return true;
+  }
+  const int level = std::clamp(picture_->Level(), 0, 30);
+  const float f = static_cast<float>(1 << level);
+  const TCachedBitmap& bitmap = *picture_->Source();
+  TShadowParams& p = request.params;
+  p.sourceName = loadedName_;
+  p.level = level;
+  p.left = std::clamp(static_cast<int32_t>(std::floor(sourceRect_.left / f)), 0, bitmap.Width());
+  p.top = std::clamp(static_cast<int32_t>(std::floor(sourceRect_.top / f)), 0, bitmap.Height());
+  p.right = std::clamp(static_cast<int32_t>(std::ceil(sourceRect_.right / f)), p.left, bitmap.Width());
+  p.bottom = std::clamp(static_cast<int32_t>(std::ceil(sourceRect_.bottom / f)), p.top, bitmap.Height());
+  p.fillAlpha = 0;
+  p.blurSize = Shadow().size * std::sqrt(double(p.right - p.left) * (p.bottom - p.top)) / 400;
+  request.partX = p.left * f - sourceRect_.left;
+  request.partY = p.top * f - sourceRect_.top;
+  request.unit = f;
+  request.offsetMeasure = std::sqrt(Size().x * Size().y);
+  return true;
 }
 
 } // namespace kiv

@@ -28,6 +28,8 @@ struct TBorderParams {
   float aspectShiftY = 0; // percent
 };
 
+// EnableBorder, EnableCrop, EnableAspect, BorderWidth, BorderColor, CropRect and AspectParams.
+TBorderParams ReadBorderParams(const TIniIdentList& node);
 // The part of a w x h picture that shows, in picture pixels (aspect framing, then crop).
 TFloatRect VisibleSourceRect(float width, float height, const TBorderParams& border);
 // The border width in pixels for a visible height.
@@ -112,7 +114,14 @@ protected:
   // Where content pixel (0, 0) lies, and the content axes.
   void ContentPlacement(T3DPoint& topLeft, T3DPoint& xAxis, T3DPoint& yAxis) const;
   void SetAntialiased(bool on) noexcept { antialiased_ = on; }
+  // One still picture whatever the keys or the file say.
+  void DisableAnimation();
   void SetMipLodBias(float bias) noexcept { mipLodBias_ = bias; }
+  // The name the picture shown was loaded for; empty for a bound picture.
+  const std::u16string& LoadedName() const noexcept { return loadedName_; }
+  // Whether the picture shown has any pixel that is not opaque.
+  bool PictureHasAlpha() const;
+  bool MakeShadowRequest(TShadowRequest& request) const override;
 
 private:
   // The size a file of this full size is wanted at: its content size is taken from it first and the slide
@@ -143,6 +152,8 @@ private:
   TFloatRect sourceRect_;
   float borderPixels_ = 0;
   int32_t currentFrame_ = 0;
+  mutable const TKivPicture* alphaTested_ = nullptr; // the picture alphaFound_ was found for
+  mutable bool alphaFound_ = false;
 };
 
 } // namespace kiv

@@ -49,6 +49,9 @@ TKivPicture::TKivPicture(TOwned<TKivImage> image) : view_(std::move(image)) {
   if (!known) level_ = 0;
 }
 
+TKivPicture::TKivPicture(TStandIn, int width, int height)
+    : bitmap_(TRef<TCachedBitmap>::Make(0, 0)), width_(width), height_(height) {}
+
 TRef<TKivPicture> MakeKivPicture(const TDevBitmap& pixels) {
   RY_ASSERT(pixels.Format() == TPixelFormat::pf32bit);
   std::vector<uint32_t> words(static_cast<size_t>(pixels.Width()) * static_cast<size_t>(pixels.Height()));

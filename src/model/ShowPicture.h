@@ -23,6 +23,10 @@ public:
   explicit TKivPicture(TRef<TCachedBitmap> bitmap);
   // A view of the shared cache: the cache keeps the decoded file while the picture lives.
   explicit TKivPicture(TOwned<TKivImage> image);
+  // A picture of that size without pixels of its own: it shows only through a texture attached to it (a
+  // slide rendered for a custom transition).
+  struct TStandIn {};
+  TKivPicture(TStandIn, int width, int height);
 
   // The pixels: the full picture halved Level() times (the drawer's reductionLevel).
   const TDevBitmap& Bitmap() const override { return pixels_; }

@@ -143,6 +143,12 @@ void TKivSlide::ReadBackground(const TCommonIniSection& main, const TCommonIniSe
   changed = 1;
 }
 
+void TKivSlide::SetBackground(const TSlideBackground& background) {
+  if (background == background_) return;
+  background_ = background;
+  changed = 1;
+}
+
 void TKivSlide::SetSecondBackground(const TSlideBackground& background, float mix) {
   secondBackground_ = background;
   mix_ = mix;

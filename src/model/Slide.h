@@ -52,6 +52,8 @@ public:
   // From the section's own keys when it says so ("UsePersonal" and "Pers_Fon" both "1"), else from
   // main's "opt_" keys.
   void ReadBackground(const TCommonIniSection& main, const TCommonIniSection* section);
+  // The background taken from another slide (a custom transition shows the slides' backgrounds).
+  void SetBackground(const TSlideBackground& background);
   // The custom transition's second background and its weight (0..1).
   void SetSecondBackground(const TSlideBackground& background, float mix);
   const TSlideBackground& Background() const noexcept { return background_; }

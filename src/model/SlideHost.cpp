@@ -2,6 +2,8 @@
 
 #include "Assert.h"
 #include "CaseFolding.h"
+#include "GeneratedPictures.h"
+#include "LoadYield.h"
 #include "Log.h"
 #include "ShowFileAccess.h"
 #include "StoredGlyphs.h"
@@ -82,7 +84,8 @@ TGeneratedPictureFunc RegisterGeneratedPicture(std::u16string_view prefix, TGene
 TKivSlideHost::TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callbacks,
                              std::u16string buttonsFolder, bool flag)
     : accessor_(TRef<TFileAccessor>::Share(accessor)), callbacks_(std::move(callbacks)),
-      buttonsFolder_(std::move(buttonsFolder)), flag_(flag) {
+      buttonsFolder_(std::move(buttonsFolder)), flag_(flag),
+      buttonProducers_(MakeButtonProducerHost(accessor_.get(), &LoadCallBack)) {
   RY_ASSERT(callbacks_.frameRect != nullptr && callbacks_.camera != nullptr &&
             callbacks_.findSection != nullptr);
   if (!accessor_) return;
@@ -102,7 +105,7 @@ TKivSlideHost::TKivSlideHost(TFileAccessor* accessor, TSlideHostCallbacks callba
   fonts_->SetKey(key);
 }
 
-TKivSlideHost::TKivSlideHost(TCameraCallback camera) {
+TKivSlideHost::TKivSlideHost(TCameraCallback camera) : buttonProducers_(MakeButtonProducerHost(nullptr)) {
   RY_ASSERT(camera != nullptr);
   callbacks_.camera = std::move(camera);
 }

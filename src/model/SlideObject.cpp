@@ -1,5 +1,7 @@
 #include "SlideObject.h"
 
+#include "ShowPicture.h"
+
 #include "Assert.h"
 #include "CaseFolding.h"
 #include "Log.h"
@@ -131,6 +133,7 @@ void TKivObject::FrameDone(TDeviceDrawer& drawer) {
 
 void TKivObject::Draw(TDeviceDrawer& drawer) {
   try {
+    DrawShadow(drawer);
     DrawContent(drawer);
   } catch (...) {
     // A broken picture must not stop the slide.
@@ -439,6 +442,7 @@ void TKivObject::Prepare(TDeviceDrawer& drawer) {
   if (!drawer.IsReady()) return;
   try {
     PrepareContent(drawer);
+    PrepareShadow(drawer);
   } catch (...) {
     // The object stays empty; the show goes on.
     LogSwallowed(*this, "Prepare");
@@ -498,6 +502,95 @@ void TKivObject::MeasureExtent() {
     extent_.nearestDepth = std::min(extent_.nearestDepth, corner.z);
   for (auto& child : children_)
     child->MeasureExtent();
+}
+
+// ---- shadows ----
+
+TShadowPlacement PlaceShadow(const TShadowRequest& request) {
+  const TShadowParams& p = request.params;
+  const TShadowLayout layout = ShadowLayoutFor(p, p.right - p.left, p.bottom - p.top);
+  TShadowPlacement placement;
+  placement.pixel = request.unit * static_cast<float>(layout.reduction);
+  // The picture's border and the margins lie before the part.
+  placement.x =
+      request.partX - (p.marginX + static_cast<float>(layout.border) * layout.reduction) * request.unit;
+  placement.y =
+      request.partY - (p.marginY + static_cast<float>(layout.border) * layout.reduction) * request.unit;
+  return placement;
+}
+
+float ShadowOffset(const TShadowKeys& keys, float offsetMeasure, float xAxisLength, float yAxisLength) {
+  const float g = std::sqrt(std::max(xAxisLength, 0.0f) * std::max(yAxisLength, 0.0f));
+  const float d = g * keys.distance * offsetMeasure / 100;
+  return std::isfinite(d) ? d : 0.0f;
+}
+
+TShadowRequest RectangleShadow(const TShadowKeys& keys, float width, float height, float factor) {
+  TShadowRequest request;
+  const double area = std::max(double(width) * height, 1.0);
+  const double k = std::sqrt(40000.0 / area);
+  const int32_t w = std::clamp(static_cast<int32_t>(std::lround(width * k)), 1, kMaxShadowPart);
+  const int32_t h = std::clamp(static_cast<int32_t>(std::lround(height * k)), 1, kMaxShadowPart);
+  TShadowParams& p = request.params;
+  p.sourceName = std::u16string(kShadowRectangleSource);
+  p.right = w;
+  p.bottom = h;
+  p.fillAlpha = 0;
+  p.blurSize = keys.size * std::sqrt(double(w) * h) / 400 * factor;
+  request.unit = width / static_cast<float>(w);
+  request.offsetMeasure = std::sqrt(std::max(width * height, 0.0f));
+  return request;
+}
+
+void TKivObject::PrepareShadow(TDeviceDrawer& drawer) {
+  TShadowRequest request;
+  if (!shadow_.enable || !InTime() || Hidden() || !MakeShadowRequest(request)) return;
+  TShadowParams& p = request.params;
+  p.red = shadow_.color.red;
+  p.green = shadow_.color.green;
+  p.blue = shadow_.color.blue;
+  p.opacity = std::clamp(shadow_.opacity, 0.0f, 100.0f);
+  p.spread = shadow_.spreadIndex;
+  p.shadow3D = shadow_.shadow3D;
+  const std::u16string name = std::u16string(kShadowPicturePrefix) + EncodeShadowParams(p);
+  TKivSlideHost* host = GetHost();
+  if (host && name != shadowName_) {
+    shadowPicture_ = LoadKivPicture(*host, name);
+    shadowName_ = name;
+  }
+  if (shadowPicture_) drawer.PrepareImage(*shadowPicture_, TImageParams{});
+}
+
+void TKivObject::DrawShadow(TDeviceDrawer& drawer) {
+  TShadowRequest request;
+  if (!shadow_.enable || !shadowPicture_ || !CanDraw() || !(GetOpacity() > 0) || !MakeShadowRequest(request))
+    return;
+  const TShadowPlacement at = PlaceShadow(request);
+  T3DVector corners[4];
+  GetCorners(corners);
+  const T3DVector& x = frame_.xAxis;
+  const T3DVector& y = frame_.yAxis;
+  const float lx = std::sqrt(x.x * x.x + x.y * x.y + x.z * x.z),
+              ly = std::sqrt(y.x * y.x + y.y * y.y + y.z * y.z);
+  const float d = ShadowOffset(shadow_, request.offsetMeasure, lx, ly);
+  const float angle = shadow_.angle * std::numbers::pi_v<float> / 180;
+  const float dx = d * std::cos(angle), dy = d * std::sin(angle);
+  T3DPoint origin{corners[0].x + x.x * at.x + y.x * at.y, corners[0].y + x.y * at.x + y.y * at.y,
+                  corners[0].z + x.z * at.x + y.z * at.y};
+  if (shadow_.shadow3D && lx > 0 && ly > 0) {
+    // Along the object's own axes, so that a turned object's shadow stays in its plane.
+    for (int i = 0; i < 3; ++i) {
+      const float xi = i == 0 ? x.x : i == 1 ? x.y : x.z, yi = i == 0 ? y.x : i == 1 ? y.y : y.z;
+      (i == 0 ? origin.x : i == 1 ? origin.y : origin.z) += xi / lx * dx + yi / ly * dy;
+    }
+  } else {
+    origin.x += dx;
+    origin.y += dy;
+  }
+  TImageParams params;
+  params.opacity = GetOpacity();
+  drawer.DrawImage(*shadowPicture_, origin, params, {x.x * at.pixel, x.y * at.pixel, x.z * at.pixel},
+                   {y.x * at.pixel, y.y * at.pixel, y.z * at.pixel}, {0, 0});
 }
 
 } // namespace kiv

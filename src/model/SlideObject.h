@@ -8,6 +8,7 @@
 #include "IniDocument.h"
 #include "KeyPoints.h"
 #include "ObjectBase.h"
+#include "ShadowGenerator.h"
 #include "Vectors.h"
 
 #include <cstdint>
@@ -53,7 +54,8 @@ enum class TFitMode : uint8_t { None = 0, PlaceInto = 1, Cover = 2 };
 // Position and centre modes.
 enum class TPosMode : uint8_t { Absolute = 0, Percent = 1 };
 
-struct TShadowParams {
+// The shadow keys of an object.
+struct TShadowKeys {
   bool enable = false;
   float size = 16;
   TIniRGB color{0, 0, 0};
@@ -86,6 +88,29 @@ struct TKivHit {
   TKivObject* object = nullptr;
   T2DVector local;
 };
+
+// What an object's shadow is made from and where it lies: the generator's parameters, and where the
+// part's top left corner lies in content pixels with the content pixels per part pixel.
+struct TShadowRequest {
+  TShadowParams params;
+  float partX = 0, partY = 0;
+  float unit = 1;
+  float offsetMeasure = 0; // N: the distance is a percentage of it, in content pixels
+};
+// Where a shadow picture lies in content pixels: its top left corner and the content pixels per shadow
+// pixel, moved by the distance in the direction of the angle (content pixels, before the axes).
+struct TShadowPlacement {
+  float x = 0, y = 0;
+  float pixel = 1;
+};
+TShadowPlacement PlaceShadow(const TShadowRequest& request);
+// The distance the shadow is moved, in slide units, for axis vectors of those lengths.
+float ShadowOffset(const TShadowKeys& keys, float offsetMeasure, float xAxisLength, float yAxisLength);
+// A rectangle's shadow for content of w x h, brought to a working area of 40000 pixels; the blur grows
+// with it by `factor`.
+TShadowRequest RectangleShadow(const TShadowKeys& keys, float width, float height, float factor);
+
+class TKivPicture;
 
 // Rejects a hit candidate by answering false.
 using TKivHitFilter = std::function<bool(TKivObject& candidate)>;
@@ -127,7 +152,7 @@ public:
   double DeltaTime2() const noexcept { return deltaTime2_; }
   bool TranspForClick() const noexcept { return transpForClick_; }
   bool TreeNode() const noexcept { return treeNode_; }
-  const TShadowParams& Shadow() const noexcept { return shadow_; }
+  const TShadowKeys& Shadow() const noexcept { return shadow_; }
   int32_t HideMode() const noexcept { return hideMode_; }
   void SetHideMode(int32_t mode) { hideMode_ = mode; }
   bool ChildInvis() const noexcept { return childInvis_; }
@@ -208,6 +233,15 @@ protected:
   virtual void PrepareContent(TDeviceDrawer& /*drawer*/) {}
   // The ShadowEnable default (texts cast shadows).
   virtual bool DefaultShadowEnable() const { return false; }
+  // The shadow the content casts now; false: none.
+  virtual bool MakeShadowRequest(TShadowRequest& /*request*/) const { return false; }
+
+public:
+  // The shadow picture, loaded while preparing, and the name it was asked for.
+  TKivPicture* ShadowPicture() const noexcept { return shadowPicture_.get(); }
+  const std::u16string& ShadowName() const noexcept { return shadowName_; }
+
+protected:
   // The hide rules' verdict for the current frame and camera.
   bool VisibleByHideRules() const;
   void MeasureExtent();
@@ -230,7 +264,7 @@ private:
   double deltaTime2_ = 0;
   bool transpForClick_ = false;
   bool treeNode_ = true;
-  TShadowParams shadow_;
+  TShadowKeys shadow_;
   int32_t hideMode_ = 0;
   bool childInvis_ = false;
   T2DVector size_;
@@ -251,6 +285,11 @@ private:
   float drawnColorAmount_ = 0;
   TIniRGB drawnColor_{255, 255, 255};
   TScreenExtent extent_;
+  TRef<TKivPicture> shadowPicture_; // loaded by Prepare, drawn by Draw (the engine's threads in turn)
+  std::u16string shadowName_;
+
+  void PrepareShadow(TDeviceDrawer& drawer);
+  void DrawShadow(TDeviceDrawer& drawer);
 };
 
 } // namespace kiv

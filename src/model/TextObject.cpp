@@ -240,18 +240,44 @@ void TKivText::UpdateContentGeometry() {
     SetSize(static_cast<float>(Picture()->Width()), static_cast<float>(Picture()->Height()));
 }
 
+bool TKivText::PicturePlacement(float& scale, float& offsetX, float& offsetY) const {
+  TKivPicture* picture = Picture();
+  if (!picture) return false;
+  FitPicture(static_cast<float>(picture->Width()), static_cast<float>(picture->Height()), Size().x, Size().y,
+             scale, offsetX, offsetY);
+  if (!(scale > 0)) return false;
+  // A block narrower than the box keeps to the side it is aligned to.
+  if (keys_.align == TTextAlignment::Left) offsetX = 0;
+  if (keys_.align == TTextAlignment::Right) offsetX *= 2;
+  return true;
+}
+
+bool TKivText::MakeShadowRequest(TShadowRequest& request) const {
+  float scale, offsetX, offsetY;
+  if (!PicturePlacement(scale, offsetX, offsetY) || LoadedName().empty()) return false;
+  const TKivPicture& picture = *Picture();
+  TShadowParams& p = request.params;
+  p.sourceName = LoadedName();
+  p.right = picture.Width();
+  p.bottom = picture.Height();
+  p.fillAlpha = 0;
+  // The block's height measures the text, in the picture's pixels.
+  const float block = keys_.blackBox.y > 0 ? static_cast<float>(keys_.blackBox.y) : Size().y;
+  p.blurSize = Shadow().size * (block / scale) / 400 * 1.1;
+  request.partX = offsetX;
+  request.partY = offsetY;
+  request.unit = scale;
+  request.offsetMeasure = std::nearbyint(3 * block);
+  return true;
+}
+
 void TKivText::DrawContent(TDeviceDrawer& drawer) {
   TKivPicture* picture = Picture();
   if (!picture || !CanDraw()) return;
   T3DPoint topLeft, xAxis, yAxis;
   ContentPlacement(topLeft, xAxis, yAxis);
   float scale, offsetX, offsetY;
-  FitPicture(static_cast<float>(picture->Width()), static_cast<float>(picture->Height()), Size().x, Size().y,
-             scale, offsetX, offsetY);
-  if (!(scale > 0)) return;
-  // A block narrower than the box keeps to the side it is aligned to.
-  if (keys_.align == TTextAlignment::Left) offsetX = 0;
-  if (keys_.align == TTextAlignment::Right) offsetX *= 2;
+  if (!PicturePlacement(scale, offsetX, offsetY)) return;
   TImageParams params = MakeImageParams();
   drawer.DrawImage(*picture, Along(topLeft, xAxis, yAxis, offsetX, offsetY), params, Scaled(xAxis, scale),
                    Scaled(yAxis, scale), {0, 0});

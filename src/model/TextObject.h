@@ -3,6 +3,7 @@
 // parameters), which button captions use too.
 
 #include "ImageObject.h"
+#include "TextMacros.h"
 
 #include <cstdint>
 #include <string>
@@ -79,8 +80,8 @@ public:
   TIniPoint BlackBoxSize() const noexcept { return keys_.blackBox; }
   bool IsComment() const noexcept { return ObjectType() == u"textcomment"; }
 
-  // The text after macro expansion. Macros are not expanded yet: the text is shown as written.
-  virtual std::u16string ExpandedText() const { return keys_.text; }
+  // The text after macro expansion (slide facts and the main picture's metadata).
+  virtual std::u16string ExpandedText() const { return ExpandSlideText(*this, keys_.text, macroCache_); }
   // The parameters of the picture the text shows now.
   TTextPictureParams PictureParams() const;
 
@@ -91,9 +92,13 @@ protected:
   std::u16string PictureName() const override;
   void UpdateContentGeometry() override;
   bool DefaultShadowEnable() const override { return true; }
+  bool MakeShadowRequest(TShadowRequest& request) const override;
+  // Where the picture lies in the block: its scale and offset, kept to the side it is aligned to.
+  bool PicturePlacement(float& scale, float& offsetX, float& offsetY) const;
 
 private:
   TTextKeys keys_;
+  mutable TMacroMetadata macroCache_; // the loader thread's, while it builds the slide
 };
 
 } // namespace kiv

@@ -1,8 +1,9 @@
 // kivpack thumb, driven as a person would: a picture file or a stored picture of a show, to a PNG.
 
+#include "ImageFileIO.h"
 #include "ImagingTestSupport.h"
-#include "TestEnvironment.h"
 #include "PngLoader.h"
+#include "TestEnvironment.h"
 
 #include <array>
 #include <filesystem>
@@ -113,6 +114,77 @@ TEST_F(ThumbCommand, UndecodablePictureExitsTwoWithAMessage) {
   EXPECT_NE(errors.find("cannot decode picture"), std::string::npos) << errors;
   EXPECT_FALSE(fs::exists(dir_ / "x.png"));
   EXPECT_EQ(RunKivpack("thumb onlyone"), 1); // no -o
+}
+
+TEST_F(ThumbCommand, GeneratedPicturesOfAShow) {
+  // A theme of one 30 x 20 picture and a 32 x 32 picture with alpha.
+  fs::create_directories(dir_ / "project" / "buttons" / "plain");
+  fs::copy_file(test::MediaDir() + "/images/png/libpng-pngsuite/basn6a08.png",
+                dir_ / "project" / "alpha.png");
+  const std::string theme =
+      "[NormalState]\r\nLeftTop=b.png,0,0,8,6\r\nTop=b.png,8,0,22,6\r\n"
+      "RightTop=b.png,22,0,30,6\r\nRight=b.png,22,6,30,14\r\nRightBottom=b.png,22,14,30,20\r\n"
+      "Bottom=b.png,8,14,22,20\r\nLeftBottom=b.png,0,14,8,20\r\nLeft=b.png,0,6,8,14\r\n"
+      "Center=b.png,8,6,22,14\r\n";
+  TFileStream(dir_ / "project" / "buttons" / "plain" / "theme.ini", TFileMode::Create)
+      .WriteBuffer(theme.data(), static_cast<int64_t>(theme.size()));
+  const std::string project = "[main]\r\n";
+  TFileStream(dir_ / "project" / "Project.kiv", TFileMode::Create)
+      .WriteBuffer(project.data(), static_cast<int64_t>(project.size()));
+  const std::string show = (dir_ / "show.kvs").string();
+  const std::string out = (dir_ / "out.png").string();
+  auto thumb = [&](const std::string& name) {
+    fs::remove(out);
+    std::string errors;
+    EXPECT_EQ(RunKivpack("thumb '" + show + "' '" + name + "' -o '" + out + "'", &errors), 0)
+        << name << ": " << errors;
+    return ReadPng(test::FileBytes(out));
+  };
+
+  // A 30 x 20 picture cut from the 32 x 32 one serves as the theme's picture.
+  {
+    TRef<TBitmap> big =
+        ReadPng(test::FileBytes(test::MediaDir() + "/images/png/libpng-pngsuite/basn2c08.png"));
+    ASSERT_TRUE(big);
+    std::vector<uint32_t> pixels(30 * 20);
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 30; ++x)
+        pixels[size_t(y) * 30 + x] = ConvertBitmap(*big, TBitmapFormat::Pf32bit)->Pixel32(x, y);
+    ASSERT_TRUE(WritePngFile((dir_ / "project" / "buttons" / "plain" / "b.png").string(), 30, 20,
+                             pixels.data(), 30, true));
+  }
+  ASSERT_EQ(RunKivpack("create '" + (dir_ / "project").string() + "' -o '" + show + "'"), 0);
+
+  TRef<TBitmap> mask = thumb("PresetedMask:64:48:1:20:0");
+  ASSERT_TRUE(mask);
+  EXPECT_EQ(mask->Width(), 64);
+  EXPECT_EQ(mask->Height(), 48);
+  EXPECT_EQ(mask->Pixel32(32, 24), 0xFFFFFFFFu);
+  EXPECT_EQ(mask->Pixel32(0, 0), 0xFF000000u);
+
+  TRef<TBitmap> button = thumb("Button: buttons\\plain:0:100:0:0:0");
+  ASSERT_TRUE(button);
+  EXPECT_EQ(button->Width(), 100);
+  EXPECT_EQ(button->Height(), 20);
+
+  // The picture's alpha shape, blurred: 32 x 32 plus a border of ceil(2.5 * (2 + 1)) = 8 on each side.
+  TRef<TBitmap> shadow = thumb("Shadow: 0:0:32:32:0:0:0:2:0:8:255:255:0:0:0:100.00:0:alpha.png");
+  ASSERT_TRUE(shadow);
+  EXPECT_EQ(shadow->Width(), 48);
+  EXPECT_EQ(shadow->Height(), 48);
+  EXPECT_EQ(shadow->Pixel32(0, 0) >> 24, 0u);
+  EXPECT_EQ(shadow->Pixel32(24, 24) & 0xFFFFFF, 0u);
+
+  TRef<TBitmap> box = thumb("Shadow: 0:0:40:20:0:0:0:4:0:8:255:255:0:0:255:50.00:0:N\\A");
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->Width(), 40 + 2 * 13);
+  EXPECT_EQ(box->Pixel32(33, 23) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_NEAR(double(box->Pixel32(33, 23) >> 24), 127, 12);
+
+  std::string errors;
+  EXPECT_EQ(
+      RunKivpack("thumb '" + show + "' 'Button: buttons\\missing:0:100:0:0:0' -o '" + out + "'", &errors), 2);
+  EXPECT_NE(errors.find("cannot make"), std::string::npos) << errors;
 }
 
 } // namespace

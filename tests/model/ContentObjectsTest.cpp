@@ -382,9 +382,11 @@ protected:
   void WriteTheme(std::string_view name, int width, int height) {
     const auto dir = folder_ / "Buttons" / std::string(name);
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "theme.ini") << "[NormalState]\nRight=body.png," << width - 10 << ",0," << width
-                                     << "," << height << "\nBottom=body.png,0," << height - 10 << "," << width
+    std::ofstream(dir / "theme.ini") << "[NormalState]\nRight=body.bmp," << width - 10 << ",0," << width
+                                     << "," << height << "\nBottom=body.bmp,0," << height - 10 << "," << width
                                      << "," << height << "\n[TextParams]\nColor=10,20,30\n";
+    // Every patch the description leaves out is an empty rectangle of this picture.
+    test_files::WriteBmpFile(dir / "body.bmp", width, height, [](int, int) { return 0x3060C0u; });
   }
 
   std::filesystem::path folder_;
@@ -745,6 +747,42 @@ TEST_F(ContentObjects, ButtonThemeFallsBackToAquaThenToNothing) {
   EXPECT_EQ(none.Size().x, 0);
   none.LoadContent();
   EXPECT_EQ(none.Picture(), nullptr);
+}
+
+TEST_F(ContentObjects, ButtonStatesChooseTheirBodiesAndSameBodiesAreMadeOnce) {
+  UseShowFiles();
+  WriteTheme("blue", 120, 30);
+  auto& slide =
+      Load("object a: Button\n  Theme=blue\n  Text=Go\n  TextColorHover=1,2,3\n  TextColorClick=4,5,6\nend\n"
+           "object b: Button\n  Theme=blue\n  Text=Other\nend\n");
+  auto& a = Child<TKivButton>(0);
+  auto& b = Child<TKivButton>(1);
+  const struct {
+    bool hover, pressed;
+    const char* body;
+    uint32_t caption;
+  } cases[] = {
+      {false, false, "Button: Buttons\\blue:0:120:0:0:0", 0x1E140A}, // the theme's caption colour
+      {true, false, "Button: Buttons\\blue:1:120:0:0:0", 0x030201},  // its own hover colour
+      {true, true, "Button: Buttons\\blue:2:120:0:0:0", 0x060504},   // its own click colour
+  };
+  for (const auto& c : cases) {
+    a.SetHover(c.hover);
+    a.SetPressed(c.pressed);
+    EXPECT_EQ(A(a.BodyName()), c.body);
+    EXPECT_EQ(a.CaptionParams().color, c.caption);
+  }
+  slide.SetTime(true, 0);
+  TRecordingDrawer drawer;
+  slide.Prepare(drawer);
+  ASSERT_NE(a.Picture(), nullptr);
+  EXPECT_EQ(a.Picture()->Width(), 120);
+  // The other button's body has the same name: the picture made for the first is shared.
+  a.SetHover(false);
+  a.SetPressed(false);
+  slide.Prepare(drawer);
+  ASSERT_NE(b.Picture(), nullptr);
+  EXPECT_EQ(a.Picture()->Source().get(), b.Picture()->Source().get());
 }
 
 TEST_F(ContentObjects, BoxFillModesAndDrawRequest) {

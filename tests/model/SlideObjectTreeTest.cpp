@@ -154,7 +154,7 @@ TEST_F(KivObjects, LoadsKeysWithTheirDefaults) {
   EXPECT_EQ(second.CenterMode(), TPosMode::Percent);
   EXPECT_FALSE(second.TranspForClick());
   EXPECT_TRUE(second.TreeNode());
-  const TShadowParams& shadow = second.Shadow();
+  const TShadowKeys& shadow = second.Shadow();
   EXPECT_FALSE(shadow.enable);
   EXPECT_EQ(shadow.size, 16);
   EXPECT_EQ(shadow.color, (TIniRGB{0, 0, 0}));
