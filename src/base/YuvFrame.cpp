@@ -2,6 +2,21 @@
 
 namespace kiv {
 
+void TYUVImage::SetReleaseCallback(TReleaseCallback callback) {
+  std::lock_guard hold(callbackLock_);
+  onRelease_ = std::move(callback);
+}
+
+void TYUVImage::ContentLost() {
+  SetInvalid(true);
+  TReleaseCallback callback;
+  {
+    std::lock_guard hold(callbackLock_);
+    callback = onRelease_;
+  }
+  if (callback) callback(*this);
+}
+
 TMemoryYUVImage::TMemoryYUVImage(int width, int height, unsigned request)
     : TYUVImage(width, height, request) {
   const int halfWidth = (width + 1) / 2;

@@ -5,7 +5,10 @@
 
 #include "Monitor.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <vector>
 
 namespace kiv {
@@ -38,6 +41,17 @@ public:
   virtual void PutPlane(int index, const TYUVPlane& plane) = 0;
   virtual void Done() = 0;
 
+  // The content cannot be shown: it was lost (a device texture went) or the last decode failed. A good
+  // decode clears it.
+  bool Invalid() const noexcept { return invalid_.load(std::memory_order_acquire); }
+  void SetInvalid(bool invalid) noexcept { invalid_.store(invalid, std::memory_order_release); }
+  // Told when the image loses its content, on the thread that lost it; the pool that holds the image sets
+  // it and clears it before letting go.
+  using TReleaseCallback = std::function<void(TYUVImage& image)>;
+  void SetReleaseCallback(TReleaseCallback callback);
+  // Marks the image invalid and tells the release callback.
+  void ContentLost();
+
 protected:
   TYUVImage(int width, int height, unsigned request) : request_(request), width_(width), height_(height) {}
 
@@ -45,6 +59,9 @@ private:
   unsigned request_;
   int width_;
   int height_;
+  std::atomic<bool> invalid_{false};
+  std::mutex callbackLock_;
+  TReleaseCallback onRelease_; // under callbackLock_
 };
 
 class TMemoryYUVImage : public TYUVImage {

@@ -472,4 +472,16 @@ void SetLastPresentTime(uint32_t ms) {
   gLastPresent.store(ms);
 }
 
+bool T3DSurface::Write(const TRect& rect, const uint8_t* bits, int32_t pitch) {
+  TDevBitmap* locked = Lock(&rect, false);
+  if (!locked) return false;
+  const size_t rowBytes =
+      static_cast<size_t>(rect.Width()) * static_cast<size_t>(BytesPerPixel(locked->Format()));
+  for (int32_t row = 0; row < rect.Height(); ++row)
+    std::memcpy(locked->ScanLine(row), bits + static_cast<size_t>(row) * static_cast<size_t>(pitch),
+                rowBytes);
+  Unlock(locked);
+  return true;
+}
+
 } // namespace kiv

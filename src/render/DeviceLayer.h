@@ -175,6 +175,9 @@ public:
   // A bitmap over the rectangle (whole surface when none); valid until Unlock. One lock at a time.
   virtual TDevBitmap* Lock(const TRect* rect, bool readOnly) = 0;
   virtual void Unlock(TDevBitmap* bitmap) = 0;
+  // Replaces the rectangle with rows of pixels of the surface's format, `pitch` bytes apart, without
+  // reading what was there (a lock and a copy unless the device has a direct way). false on failure.
+  virtual bool Write(const TRect& rect, const uint8_t* bits, int32_t pitch);
 };
 
 // Resources lose their store when the device goes away; `OnKilled` tells their owner.

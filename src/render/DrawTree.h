@@ -229,6 +229,11 @@ public:
   virtual TFloatPoint PushOffset() const { return {}; }
   // Draws the item as the filter shows it at the current position.
   virtual void DrawThrough(T3DDrawer& drawer, TDrawItem& item) = 0;
+  // Filters that play a slide project of their own over both slides draw the pair themselves.
+  virtual bool DrawsPair() const { return false; }
+  virtual void DrawPair(T3DDrawer& /*drawer*/, TDrawItem& /*first*/, TDrawItem& /*second*/) {}
+  // Once after each presented frame that drew the transition (the root passes it on).
+  virtual void FrameDone() {}
 };
 
 // The parameters of a transition between two slides as the drawer reads them.

@@ -328,6 +328,7 @@ void T3DScreen::RendererKilled() {
   // runs): keep it alive until the next safe point.
   if (renderer) deadRenderer_ = std::move(renderer);
   ReleaseRenderer();
+  if (OnLost) OnLost(this);
 }
 
 void T3DScreen::Bury(TOwned<TObj> dead) {

@@ -226,6 +226,8 @@ public:
   TRect viewRect; // screen pixels; the whole screen when empty
   bool sceneBegun = false;
   std::function<void(T3DScreen*)> OnRendererReleased;
+  // The device under the renderer was lost (or freed): drawing resumes on a new renderer.
+  std::function<void(T3DScreen*)> OnLost;
 
   void AssignDevice(TDrawDevice* device);
   void InitRenderer();

@@ -59,6 +59,7 @@ T3DDrawer::T3DDrawer(TOwned<T3DScreen> screen) : screen_(std::move(screen)) {
 
 T3DDrawer::~T3DDrawer() {
   std::lock_guard lock(resourceLock_);
+  effecter_.reset();
   // Images someone still holds outlive the drawer without textures.
   for (auto& video : videos_)
     video->Detach();
@@ -425,6 +426,11 @@ void T3DDrawer::DrawTransition(TDrawItem& first, TDrawItem& second, TFilterParam
   if (filter) filter->SetPosition(transition->progress);
   if (!filter || transition->progress < 0 || transition->progress >= filter->Length()) {
     DrawItem(second);
+    return;
+  }
+  if (filter->DrawsPair()) {
+    filter->DrawPair(*this, first, second);
+    TrackAll();
     return;
   }
   const double length = filter->Length();

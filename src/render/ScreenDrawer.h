@@ -63,15 +63,20 @@ public:
 // Texture size of a video plane: min(size + 8, next power of two of size).
 int32_t PaddedVideoSize(int32_t size);
 
+// The decoder writes its planes on its own thread, where the device cannot be reached (one GL context
+// lives on the drawing thread): they go into memory of the texture's size and reach the textures when the
+// drawer draws the frame.
 class T3DYUV final : public TDeviceYUVImage {
 public:
   T3DYUV(T3DDrawer* owner, int32_t w, int32_t h, bool mask, bool alpha, bool threePlanes);
   ~T3DYUV() override;
-  // Locks the object and level 0 of the plane's texture; an empty plane when it cannot be written now.
+  // Locks the object and hands out the plane's memory; an empty plane when it cannot be written now.
   TYUVPlane GetPlane(int plane) override;
-  // Pads the plane to the texture's right and bottom edges, unlocks the texture and the object.
+  // Pads the plane to the texture's right and bottom edges and unlocks the object.
   void PutPlane(int plane, const TYUVPlane& written) override;
   void Done() override;
+  // Drawing thread, the object locked: writes the planes that changed into their textures.
+  void UploadPlanes();
   TSize PlaneSize(int plane) const override;
   // Waits until no plane is out, then frees every texture.
   void ReleaseTextures();
@@ -93,7 +98,10 @@ private:
   std::mutex countLock_;
   std::condition_variable planesBack_;
   int32_t planesOut_ = 0;
-  std::array<TDevBitmap*, 5> locked_{}; // level 0 of each plane that is out; decoder thread
+  std::array<bool, 5> out_{};                  // under the object's lock: the plane is handed out
+  std::array<std::vector<uint8_t>, 5> staged_; // under the object's lock: texture-sized plane memory
+  std::array<int32_t, 5> stagedPitch_{};
+  std::array<bool, 5> dirty_{}; // under the object's lock: written since the last upload
 };
 
 // A picture's own single texture, filled from its bitmap, so that a small picture drawn often (a sprite, the
@@ -121,6 +129,12 @@ public:
 
   // The player's transition filters; without a factory transitions draw as cuts. Set on the drawing thread.
   void SetTransitionFactory(TTransitionFactory factory) { transitionFactory_ = std::move(factory); }
+  // What the transitions draw with (their library makes it on first use): lives as long as the drawer and
+  // goes before its screen and pools.
+  TObj* Effecter() const { return effecter_.get(); }
+  void SetEffecter(TOwned<TObj> effecter) { effecter_ = std::move(effecter); }
+  // The screen-sized render targets, shared with the transitions.
+  TRenderTargetManager& FullPool() { return fullPool_; }
 
   bool BeginFrame() override;
   bool EndFrame() override;
@@ -198,6 +212,7 @@ private:
 
   TOwned<T3DScreen> screen_;
   TTransitionFactory transitionFactory_; // drawing thread
+  TOwned<TObj> effecter_;                // drawing thread
   TRenderTargetManager fullPool_, halfPool_;
   TRef<TTextureManager6> textures_; // shared with the multi-textures cut through it
   TOwned<TBoxAntialiaser> antialiaser_;

@@ -108,50 +108,47 @@ TYUVPlane T3DYUV::GetPlane(int plane) {
   Enter();
   TPlaneTexture* texture = Texture(plane);
   const size_t index = static_cast<size_t>(plane);
-  TDevBitmap* bits = nullptr;
-  if (!disabled && texture && !locked_[index]) {
-    TDeviceLockGuard device(DeviceLock());
-    // The whole texture is locked so that PutPlane can pad past the plane's right and bottom edges.
-    bits = texture->LockLevel({0, 0, texture->width, texture->height}, 0);
-  }
-  if (!bits) {
+  if (disabled || !texture || out_[index] || texture->width <= 0 || texture->height <= 0) {
     Leave();
     return {};
   }
-  locked_[index] = bits;
+  const int bpp = texture->kind == kTextureKindL8 ? 1 : texture->kind == kTextureKindR5G6B5 ? 2 : 4;
+  stagedPitch_[index] = texture->width * bpp;
+  staged_[index].resize(static_cast<size_t>(stagedPitch_[index]) * static_cast<size_t>(texture->height));
+  out_[index] = true;
   {
     std::lock_guard count(countLock_);
     ++planesOut_;
   }
   const TSize size = PlaneSize(plane);
-  return {bits->ScanLine(0), bits->Pitch(), size.width * BytesPerPixel(bits->Format()), size.height};
+  return {staged_[index].data(), stagedPitch_[index], size.width * bpp, size.height};
 }
 
 void T3DYUV::PutPlane(int plane, const TYUVPlane& /*written*/) {
   Texture(plane);
   RY_ASSERT_MSG(PlanesOut() > 0, "T3DYUV.PutPlane: no plane out");
   const size_t index = static_cast<size_t>(plane);
-  TDevBitmap* buffer = std::exchange(locked_[index], nullptr);
-  if (!buffer) return; // this plane was never handed out
+  if (!out_[index]) return; // this plane was never handed out
+  out_[index] = false;
   TPlaneTexture* texture = Texture(plane);
   const TSize size = PlaneSize(plane);
-  const int bpp = BytesPerPixel(buffer->Format());
-  const int32_t w = std::min(size.width, buffer->Width()), h = std::min(size.height, buffer->Height());
+  const int32_t pitch = stagedPitch_[index];
+  const int32_t rows = texture ? texture->height : 0;
+  const int bpp = texture && rows > 0 ? pitch / texture->width : 1;
+  const int32_t w = std::min(size.width, pitch / bpp), h = std::min(size.height, rows);
+  uint8_t* bits = staged_[index].data();
   if (w > 0 && h > 0) {
     for (int32_t row = 0; row < h; ++row) {
-      uint8_t* line = buffer->ScanLine(row);
-      for (int32_t x = w; x < buffer->Width(); ++x)
+      uint8_t* line = bits + static_cast<size_t>(row) * pitch;
+      for (int32_t x = w; x < pitch / bpp; ++x)
         std::memcpy(line + static_cast<size_t>(x) * bpp, line + static_cast<size_t>(w - 1) * bpp,
                     static_cast<size_t>(bpp));
     }
-    const size_t bytes = static_cast<size_t>(buffer->Width()) * bpp;
-    for (int32_t row = h; row < buffer->Height(); ++row)
-      std::memcpy(buffer->ScanLine(row), buffer->ScanLine(h - 1), bytes);
+    for (int32_t row = h; row < rows; ++row)
+      std::memcpy(bits + static_cast<size_t>(row) * pitch, bits + static_cast<size_t>(h - 1) * pitch,
+                  static_cast<size_t>(pitch));
   }
-  if (texture) {
-    TDeviceLockGuard device(DeviceLock());
-    texture->UnlockLevel(buffer, 0);
-  }
+  dirty_[index] = true;
   {
     std::lock_guard count(countLock_);
     --planesOut_;
@@ -160,13 +157,27 @@ void T3DYUV::PutPlane(int plane, const TYUVPlane& /*written*/) {
   planesBack_.notify_all();
 }
 
-void T3DYUV::Done() {
-  TMonitorLock hold(*this);
+void T3DYUV::Done() {}
+
+void T3DYUV::UploadPlanes() {
   if (disabled) return;
+  // A texture the device dropped comes back empty: everything staged goes up again.
+  const bool lost = std::exchange(textureLost, false);
   TDeviceLockGuard device(DeviceLock());
-  for (int plane = 0; plane < 5; ++plane)
-    if (TPlaneTexture* texture = Texture(plane); texture && texture->texture) texture->texture->PreLoad();
-  textureLost = false;
+  for (int plane = 0; plane < 5; ++plane) {
+    const size_t index = static_cast<size_t>(plane);
+    TPlaneTexture* texture = Texture(plane);
+    if (!texture || staged_[index].empty() || out_[index] || !(dirty_[index] || lost)) continue;
+    T3DTexture* deviceTexture = texture->GetTexture();
+    T3DSurface* surface = deviceTexture ? deviceTexture->GetSurface(0) : nullptr;
+    // The whole plane is replaced: nothing of the texture needs reading first.
+    if (!surface || !surface->Write({0, 0, texture->width, texture->height}, staged_[index].data(),
+                                    stagedPitch_[index])) {
+      textureLost = true;
+      continue;
+    }
+    dirty_[index] = false;
+  }
 }
 
 void T3DYUV::ReleaseTextures() {
@@ -211,6 +222,7 @@ void T3DDrawer::DrawVideo(TDeviceYUVImage& image, const T3DPoint& placement, con
   RY_ASSERT_MSG(params.deinterlace <= 2, "T3DDrawer.DrawVideo: deinterlace mode out of range");
   TMonitorLock hold(*video);
   if (video->disabled) return;
+  video->UploadPlanes();
   const uint32_t color = TintColor(params.tintColor, TruncOpacityByte(params.opacity));
   const TQuadColors colors{color, color, color, color};
   const TQuadPlacement where = DrawPlacement(placement, pivot, xAxis, yAxis, offset);

@@ -12,6 +12,8 @@ struct TBGRColor {
   uint8_t blue = 0;
   uint8_t green = 0;
   uint8_t red = 0;
+  // Opaque, as the drawer's clears take it.
+  uint32_t Argb() const noexcept { return 0xFF000000u | uint32_t{red} << 16 | uint32_t{green} << 8 | blue; }
   friend bool operator==(const TBGRColor&, const TBGRColor&) = default;
 };
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 
 #ifndef KIV_FFMPEG_LIBRARY_PATH
@@ -85,7 +86,15 @@ std::vector<std::string> TFFMpegDll::SearchPaths() {
   if (!config.onlyConfigured) {
     const std::string program = ProgramPath();
     const size_t slash = program.rfind('/');
-    if (slash != std::string::npos) paths.push_back(program.substr(0, slash + 1) + kLibraryName);
+    if (slash != std::string::npos) {
+      const std::string folder = program.substr(0, slash + 1);
+      paths.push_back(folder + kLibraryName);
+      // Where an installation puts it. Named in full rather than left to the run path: dlopen calls that a
+      // sanitizer or preloaded library intercepts no longer see the program's run path.
+      paths.push_back(
+          (std::filesystem::path(folder) / ".." / "lib" / "kivviewer" / kLibraryName).lexically_normal().string());
+    }
+    paths.push_back(kLibraryName);
   }
   if (!config.configured.empty()) paths.push_back(config.configured);
   return paths;
@@ -108,7 +117,15 @@ std::shared_ptr<TFFMpegDll> TFFMpegDll::Acquire() {
   if (auto existing = shared.lock()) return existing;
   std::string tried;
   for (const std::string& path : paths) {
-    if (!FileExists(path)) {
+    if (path.find('/') == std::string::npos) {
+      // A bare name: dlopen looks along the program's run path (never the current folder).
+      void* probe = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+      if (!probe) {
+        tried += " " + path + " (run path)";
+        continue;
+      }
+      ::dlclose(probe);
+    } else if (!FileExists(path)) {
       tried += " " + path;
       continue;
     }
@@ -162,7 +179,28 @@ TFFMpegDll::TFFMpegDll(const std::string& path) : path_(path), handle_(nullptr, 
   Bind(h, api_.CreateVideoFile, "CreateVideoFile");
   Bind(h, api_.CreateAudioFile, "CreateAudioFile");
   Bind(h, api_.CreateVideoAudioFile, "CreateVideoAudioFile");
+  // The file dlopen chose, for a library found by its bare name.
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(api_.OpenMediaFile), &info) && info.dli_fname && *info.dli_fname)
+    path_ = std::filesystem::path(info.dli_fname).lexically_normal().string();
   streamHelper_ = StreamWrapperRef();
+}
+
+std::string TFFMpegDll::FFmpegVersion() const {
+  auto version = reinterpret_cast<TKivFFmpegVersion>(::dlsym(handle_.get(), "KivFFmpegVersion"));
+  const char* text = version ? version() : nullptr;
+  return text ? text : "";
+}
+
+std::string DecoderVersionLine() {
+  try {
+    auto dll = TFFMpegDll::Acquire();
+    const std::string version = dll->FFmpegVersion();
+    return "FFmpeg " + (version.empty() ? std::string("(release unknown)") : version) + " (video decoder " +
+           dll->Path() + ")";
+  } catch (const EFFMpegDllError& e) {
+    return "FFmpeg: no video decoder, " + e.Detail();
+  }
 }
 
 TFFMpegDll::~TFFMpegDll() = default;

@@ -88,8 +88,9 @@ public:
   // Acquire, or nullptr (video unavailable) instead of the exception.
   static std::shared_ptr<TFFMpegDll> TryAcquire() noexcept;
 
-  // Where the library is looked for, in order: beside the program, then the configured path. Paths of a
-  // show's own files never go here: native code from show data is not run.
+  // Where the library is looked for, in order: beside the program, the bare name (found through the
+  // program's run path, where an installed program keeps it), then the configured path. Paths of a show's
+  // own files never go here: native code from show data is not run.
   static std::vector<std::string> SearchPaths();
   // Replaces the configured path (the one after the program's folder); "" restores the built-in one.
   static void SetConfiguredPath(const std::string& path);
@@ -101,7 +102,10 @@ public:
   TFFMpegDll(const TFFMpegDll&) = delete;
   TFFMpegDll& operator=(const TFFMpegDll&) = delete;
 
+  // The file the library was loaded from, also when found by its bare name.
   const std::string& Path() const noexcept { return path_; }
+  // The FFmpeg release the library runs on; "" when it does not say.
+  std::string FFmpegVersion() const;
   const TVideoLibraryApi& Api() const noexcept { return api_; }
 
   // nullptr when the library cannot open the stream or it holds neither video nor audio.
@@ -142,5 +146,8 @@ std::recursive_mutex& MediaLock();
 
 // Frame count for a duration and rate; 0 (unknown) when either is unknown.
 int64_t FrameCountOf(int64_t durationUs, int rateNum, int rateDen);
+
+// One line for --version: the FFmpeg release and the decoder library's file, or why there is none.
+std::string DecoderVersionLine();
 
 } // namespace kiv

@@ -186,6 +186,36 @@ TEST_F(LibraryLoading, LibraryWithoutTheFunctionsIsRefused) {
   GTEST_SKIP() << "no C library found at the usual paths";
 }
 
+TEST_F(LibraryLoading, SearchesBesideTheProgramThenItsInstalledFolderThenItsRunPathThenTheConfiguredFile) {
+  TFFMpegDll::SetConfiguredPath("/opt/decoders/libkivffmpeg.so");
+  const std::vector<std::string> paths = TFFMpegDll::SearchPaths();
+  ASSERT_EQ(paths.size(), 4u);
+  // Beside the program: an absolute file name ending in the library's name.
+  EXPECT_EQ(paths[0].front(), '/');
+  const std::filesystem::path beside(paths[0]);
+  EXPECT_EQ(beside.filename(), "libkivffmpeg.so");
+  // The installed layout: bin/PROGRAM and lib/kivviewer/libkivffmpeg.so under one prefix.
+  EXPECT_EQ(paths[1],
+            (beside.parent_path().parent_path() / "lib" / "kivviewer" / "libkivffmpeg.so").lexically_normal().string());
+  // The bare name, which dlopen looks up along the program's run path and never in the current folder.
+  EXPECT_EQ(paths[2], "libkivffmpeg.so");
+  EXPECT_EQ(paths[3], "/opt/decoders/libkivffmpeg.so");
+  TFFMpegDll::SetSearchOnlyConfigured(true);
+  EXPECT_EQ(TFFMpegDll::SearchPaths(), std::vector<std::string>{"/opt/decoders/libkivffmpeg.so"});
+}
+
+TEST_F(LibraryLoading, VersionLineNamesTheReleaseAndTheFileOrWhyThereIsNone) {
+  if (TFFMpegDll::TryAcquire()) {
+    const std::string line = DecoderVersionLine();
+    EXPECT_EQ(line.rfind("FFmpeg ", 0), 0u) << line;
+    EXPECT_NE(line.find("(video decoder /"), std::string::npos) << line;
+    EXPECT_EQ(line.find("release unknown"), std::string::npos) << line;
+  }
+  TFFMpegDll::SetSearchOnlyConfigured(true);
+  TFFMpegDll::SetConfiguredPath("/nonexistent/libkivffmpeg.so");
+  EXPECT_EQ(DecoderVersionLine(), "FFmpeg: no video decoder, not found: /nonexistent/libkivffmpeg.so");
+}
+
 TEST_F(LibraryLoading, BuiltLibraryIsSharedByItsUsers) {
   auto first = TFFMpegDll::TryAcquire();
   if (!first) GTEST_SKIP() << "libkivffmpeg.so was not built (no FFmpeg development files)";

@@ -76,6 +76,10 @@ bool TGLDevice::Bind() {
     GLfloat aniso = 1;
     glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &aniso);
     maxAnisotropy = aniso >= 1 ? aniso : 1;
+    const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    const std::string rendererName = name ? name : "";
+    for (const char* software : {"llvmpipe", "softpipe", "SwiftShader", "swrast"})
+      if (rendererName.find(software) != std::string::npos) softwareRasterizer = true;
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glDisable(GL_DITHER);

@@ -57,6 +57,8 @@ public:
   GLuint WhiteTexture(); // 1 x 1 opaque white, for stages without a texture
 
   float maxAnisotropy = 1; // read at the first bind
+  // The driver rasterises on the CPU (Mesa's llvmpipe or softpipe, SwiftShader); read at the first bind.
+  bool softwareRasterizer = false;
   uint64_t Id() const { return id_; }
 
 private:

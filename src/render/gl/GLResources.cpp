@@ -177,6 +177,23 @@ void T3DSurfaceGL::Unlock(TDevBitmap* bitmap) {
   Leave(device);
 }
 
+bool T3DSurfaceGL::Write(const TRect& rect, const uint8_t* bits, int32_t pitch) {
+  TDeviceLockGuard lock(DeviceLock());
+  if (locked_ || !name_ || !texture_ || !RectInside(rect, size_)) return false;
+  TGLDevice* device;
+  if (!Enter(device)) return false;
+  const TGLFormat format = FormatOf(kind_);
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, name_);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, pitch / BytesPerPixel(PixelFormatOf(kind_)));
+  glTexSubImage2D(GL_TEXTURE_2D, level_, rect.left, rect.top, rect.Width(), rect.Height(), format.format,
+                  format.type, bits);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  texture_->levelWritten[static_cast<size_t>(level_)] = true;
+  return Leave(device);
+}
+
 // ================= textures =================
 
 T3DTextureGL::T3DTextureGL(TDevStore* owner, TRef<TGLDevice> device, uint8_t textureKind, int32_t width,

@@ -26,6 +26,7 @@ public:
   TPixelFormat GetPixelFormat() override;
   TDevBitmap* Lock(const TRect* rect, bool readOnly) override;
   void Unlock(TDevBitmap* bitmap) override;
+  bool Write(const TRect& rect, const uint8_t* bits, int32_t pitch) override;
 
   gl::TGLDevice* Device() const; // none once the device is gone
   TDevStore* Store() const;

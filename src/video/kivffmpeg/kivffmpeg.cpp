@@ -701,4 +701,8 @@ int CreateVideoAudioFile(const char*, void*) {
   return -1;
 }
 
+const char* KivFFmpegVersion(void) {
+  return av_version_info();
+}
+
 } // extern "C"

@@ -131,6 +131,8 @@ typedef int64_t (*TGetCurrentPts)(TKivMedia* media, int streamIndex);
 typedef int (*TCreateVideoFile)(const char* fileName, void* params);
 typedef int (*TCreateAudioFile)(const char* fileName, void* params);
 typedef int (*TCreateVideoAudioFile)(const char* fileName, void* params);
+/* Optional: the FFmpeg release the library runs on, for --version. */
+typedef const char* (*TKivFFmpegVersion)(void);
 
 #ifdef KIVFFMPEG_BUILD
 #define KIVFFMPEG_API __attribute__((visibility("default")))
@@ -161,6 +163,7 @@ KIVFFMPEG_API int64_t GetCurrentPts(TKivMedia* media, int streamIndex);
 KIVFFMPEG_API int CreateVideoFile(const char* fileName, void* params);
 KIVFFMPEG_API int CreateAudioFile(const char* fileName, void* params);
 KIVFFMPEG_API int CreateVideoAudioFile(const char* fileName, void* params);
+KIVFFMPEG_API const char* KivFFmpegVersion(void);
 #endif
 
 #ifdef __cplusplus
