@@ -30,6 +30,10 @@ void SetErrorBoxHandler(TErrorBoxHandler handler) {
 }
 
 void ErrorBox(std::string_view text) {
+  NoticeBox(kErrorCaption, text);
+}
+
+void NoticeBox(std::string_view caption, std::string_view text) {
   TErrorBoxHandler handler;
   {
     std::lock_guard lock(gHandlerLock);
@@ -40,7 +44,7 @@ void ErrorBox(std::string_view text) {
     return;
   }
   const std::string shown = DisplayText(text);
-  if (ShowSystemMessageBox(std::string(kErrorCaption), shown)) return;
+  if (ShowSystemMessageBox(std::string(caption), shown)) return;
   std::fprintf(stderr, "%s\n", shown.c_str());
   std::fflush(stderr);
 }

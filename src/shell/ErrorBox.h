@@ -13,7 +13,10 @@ inline constexpr std::string_view kErrorCaption = "Slideshow Error";
 // can show it.
 void ErrorBox(std::string_view text);
 
-// Where ErrorBox sends its texts instead (tests); an empty function restores the box.
+// A box with the caption and text given (the caption may be empty), through the same way as ErrorBox.
+void NoticeBox(std::string_view caption, std::string_view text);
+
+// Where ErrorBox and NoticeBox send their texts instead (tests); an empty function restores the box.
 using TErrorBoxHandler = std::function<void(const std::string& text)>;
 void SetErrorBoxHandler(TErrorBoxHandler handler);
 

@@ -1,8 +1,10 @@
 #pragma once
 // Frames of an opened show drawn offscreen: the slides visible at a show time are built through the slide
-// producer, brought to that time and drawn through the slide drawer on a headless GL device, then read
-// back. One renderer draws many frames: device, drawer, producer and the built slides are kept between
-// calls, so consecutive times cost only the drawing. `kivviewer -render` and the show benchmark use it.
+// producer, brought to that time and drawn through the slide drawer (during a transition both slides,
+// through the transition's filter) on a headless GL device with the show's logo and navigation panel over
+// them (the panel shown, as when the mouse has just moved), then read back. One renderer draws many frames:
+// device, drawer, producer and the built slides are kept between calls, so consecutive times cost only the
+// drawing. `kivviewer -render` and the show benchmark use it.
 
 #include "DeviceLayer.h"
 
@@ -20,9 +22,10 @@ TSize DesignFrameSize(const TKivSource& source);
 
 class TFrameRenderer {
 public:
-  // nullptr with the reason when there is no headless GL. The source must outlive the renderer. Renderers
-  // share the process's engine; made on a thread other than the main thread's owner, the renderer waits
-  // for the owner to create its device (nullptr when that does not happen within seconds).
+  // nullptr with the reason when there is no headless GL. The source must outlive the renderer; it is set
+  // to choose its random transitions deterministically (seed 0), so that a frame is the same every time.
+  // Renderers share the process's engine; made on a thread other than the main thread's owner, the
+  // renderer waits for the owner to create its device (nullptr when that does not happen within seconds).
   static std::unique_ptr<TFrameRenderer> Create(TKivSource& source, TSize size, std::string* whyNot);
   ~TFrameRenderer();
   TFrameRenderer(const TFrameRenderer&) = delete;

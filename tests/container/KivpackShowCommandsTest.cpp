@@ -113,6 +113,13 @@ TEST_F(KivPack, PacksDeterministicallyInBothForms) {
   }
 }
 
+TEST_F(KivPack, TheContainerCarriesTheProjectsVersion) {
+  WriteFile(project_ / "Project.kiv", "\xEF\xBB\xBF[Main]\r\nKivVersion=5.6 Deluxe\r\nopt_slidescount=1\r\n");
+  const fs::path show = root_ / "versioned";
+  ASSERT_EQ(Kivpack("create " + Quote(project_) + " -o " + Quote(show)).code, 0);
+  EXPECT_EQ(Kivpack("info " + Quote(show)).out.substr(0, 23), "version: 5.6 Deluxe\nfor");
+}
+
 TEST_F(KivPack, ReportsFailuresWithTheSystemsTextsAndExitCodes) {
   const fs::path show = root_ / "show";
   ASSERT_EQ(Kivpack("create " + Quote(project_) + " -o " + Quote(show)).code, 0);

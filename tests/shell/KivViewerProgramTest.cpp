@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,7 +82,8 @@ protected:
            options;
   }
   static constexpr const char* kNoOptions =
-      "slides: 0\nrepeat: repeat\ntransitions: off\ntransition time: 0\nscreensaver: no\norder: \n";
+      "slides: 0\nrepeat: repeat\ntransitions: off\ntransition time: 0\nscreensaver: no\norder: \n"
+      "slide transitions: \n";
   // The lines after "start:".
   static std::string OptionLines(const std::string& out) {
     const size_t start = out.find("\nslides: ");
@@ -91,9 +93,9 @@ protected:
   fs::path root_;
 };
 
-TEST_F(KivViewerProgram, AProgramWithItsShowAppendedPlaysItWithoutArguments) {
+TEST_F(KivViewerProgram, AProgramWithItsShowAppendedFindsItWithoutArguments) {
   Pack("project", "myshow", "--prefix " + Quote(KIVVIEWER_PATH));
-  const TRun run = Run(Quote(Path("myshow")));
+  const TRun run = Run(Quote(Path("myshow")) + " -info");
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.out, Info(Path("myshow"), "5.6 test", "Project.kiv", "slide 1"));
   EXPECT_EQ(run.err, "");
@@ -142,6 +144,57 @@ TEST_F(KivViewerProgram, FailuresPrintTheirTextsAndEndWithCode1) {
   EXPECT_NE(bare.err.find("\" or \""), std::string::npos) << bare.err;
 }
 
+// A damaged show is refused with its message, however it was damaged, before anything plays.
+TEST_F(KivViewerProgram, ADamagedShowIsRefusedWithItsMessage) {
+  Write("damaged/Project.kiv", "[main]\r\nopt_exefn=d.exe\r\nopt_slidescount=1\r\n");
+  Pack("damaged", "whole.KvShow");
+  std::ifstream in(Path("whole.KvShow"), std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_GT(whole.size(), 40u);
+  std::string flipped = whole;
+  for (size_t i = whole.size() / 2; i < whole.size() / 2 + 8; ++i)
+    flipped[i] = 'X';
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::string message;
+  } cases[] = {
+      {"cut.KvShow", whole.substr(0, whole.size() - 5), "Can`t Load Show"},
+      {"flipped.KvShow", flipped, "Slide-show File Damaged"},
+      {"noise.KvShow", std::string(3000, '\x5a'), "Can`t Load Show"},
+  };
+  for (const auto& c : cases) {
+    Write(c.name, c.bytes);
+    for (const char* mode : {" -info ", " "}) {
+      const TRun run = Run(Quote(KIVVIEWER_PATH) + mode + Quote(Path(c.name)));
+      EXPECT_EQ(run.code, 1) << c.name << mode;
+      EXPECT_EQ(run.out, "") << c.name << mode;
+      EXPECT_EQ(run.err, c.message + "\n\"" + Path(c.name) + "\" or \"" + Path(c.name) + "\"\n")
+          << c.name << mode;
+    }
+  }
+}
+
+TEST_F(KivViewerProgram, WithoutADisplayPlayingSaysSoInOneLine) {
+  Pack("project", "packed/trip.KvShow");
+  const std::string show = Quote(Path("packed/trip.KvShow"));
+  // Run() takes the display away; the second case names one that is not there.
+  const struct {
+    std::string prefix;
+    std::string err;
+  } cases[] = {
+      {"", "kivviewer: no display: neither DISPLAY nor WAYLAND_DISPLAY is set\n"},
+      {"env DISPLAY=:4711 ", "kivviewer: cannot open the display \":4711\"\n"},
+  };
+  for (const auto& c : cases) {
+    const TRun run = Run(c.prefix + Quote(KIVVIEWER_PATH) + " " + show);
+    EXPECT_EQ(run.code, 1) << c.prefix;
+    EXPECT_EQ(run.err, c.err) << c.prefix;
+  }
+  // What needs no display keeps working.
+  EXPECT_EQ(Run(Quote(KIVVIEWER_PATH) + " -info " + show).code, 0);
+}
+
 TEST_F(KivViewerProgram, APackedShowWithoutAuthoredProgramIsReportedAndStillOpens) {
   Pack("bare", "bare.KvShow");
   const TRun run = Run(Quote(KIVVIEWER_PATH) + " -exename " + Quote(Path("bare.KvShow")) + " -info");
@@ -156,12 +209,27 @@ TEST_F(KivViewerProgram, InfoPrintsTheShowsOptions) {
     std::string lines;
   } cases[] = {
       {"opt_slidescount=3\r\nopt_repeat=stop\r\nopt_fx_enable=1\r\nopt_fx_time=1200\r\nopt_fx_eff3=1A\r\n",
-       "slides: 3\nrepeat: stop\ntransitions: on\ntransition time: 1200\nscreensaver: no\norder: 1 2 3\n"},
+       "slides: 3\nrepeat: stop\ntransitions: on\ntransition time: 1200\nscreensaver: no\norder: 1 2 3\n"
+       // Random draws are those of -render and -export, the same every run: by position through the
+       // group's characters.
+       "slide transitions: 1:fade/9 2:fade 3:fade/9\n"},
       // Only the lower-case word counts; enabled transitions with a time of 0 are off.
       {"opt_slidescount=2\r\nopt_repeat=Close\r\nopt_fx_enable=1\r\nopt_fx_time=0\r\nopt_fx_eff3=1\r\n",
-       "slides: 2\nrepeat: repeat\ntransitions: off\ntransition time: 0\nscreensaver: no\norder: 1 2\n"},
+       "slides: 2\nrepeat: repeat\ntransitions: off\ntransition time: 0\nscreensaver: no\norder: 1 2\n"
+       "slide transitions: 1:none 2:none\n"},
       {"opt_slidescount=1\r\nopt_repeat=close\r\nopt_fx_enable=0\r\nopt_fx_time=900\r\nopt_fx_eff3=1\r\n",
-       "slides: 1\nrepeat: close\ntransitions: off\ntransition time: 0\nscreensaver: no\norder: 1\n"},
+       "slides: 1\nrepeat: close\ntransitions: off\ntransition time: 0\nscreensaver: no\norder: 1\n"
+       "slide transitions: 1:none\n"},
+      // Each slide's own: none, a class with its type letter, a custom transition by its number.
+      {"opt_slidescount=5\r\nopt_fx_enable=1\r\nopt_fx_time=700\r\nopt_fx_eff3=1\r\n"
+       "opt_fx_custom_count=1\r\nopt_fx_custom0=fx\\swirl.kiv\r\n"
+       "[Slide1]\r\nUsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=0\r\n"
+       "[Slide2]\r\nUsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=2\r\nEffectTime=500\r\n"
+       "[Slide3]\r\nUsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=12\r\nEffect_Type=3\r\nEffectTime=500\r\n"
+       "[Slide4]\r\nUsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=18\r\nEffect_Type=0\r\nEffectTime=500\r\n"
+       "[Slide5]\r\nUsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=16\r\nEffect_Type=C\r\nEffectTime=500\r\n",
+       "slides: 5\nrepeat: repeat\ntransitions: on\ntransition time: 700\nscreensaver: no\norder: 1 2 3 4 5\n"
+       "slide transitions: 1:none 2:fade 3:push/3 4:custom/0 5:flip/11\n"},
   };
   for (const auto& c : cases) {
     Write("options/Project.kiv", "[main]\r\nKivVersion=o\r\nopt_exefn=show.exe\r\n" + c.keys);
@@ -192,11 +260,19 @@ TEST_F(KivViewerProgram, ARandomOrderPlaysEverySlideOnce) {
 TEST_F(KivViewerProgram, AProgramNamedScrRunsItsShowAsAScreenSaver) {
   Write("saver/Project.kiv", "[main]\r\nopt_exefn=s.exe\r\nopt_slidescount=2\r\nopt_repeat=stop\r\n");
   Pack("saver", "Saver.SCR", "--prefix " + Quote(KIVVIEWER_PATH));
-  const TRun run = Run(Quote(Path("Saver.SCR")) + " /s");
+  const TRun run = Run(Quote(Path("Saver.SCR")) + " /s -info");
   EXPECT_EQ(run.code, 0) << run.err;
-  EXPECT_EQ(
-      OptionLines(run.out),
-      "slides: 2\nrepeat: repeat\ntransitions: off\ntransition time: 0\nscreensaver: yes\norder: 1 2\n");
+  EXPECT_EQ(OptionLines(run.out),
+            "slides: 2\nrepeat: repeat\ntransitions: off\ntransition time: 0\nscreensaver: yes\norder: 1 2\n"
+            "slide transitions: 1:none 2:none\n");
+  // Started without "/s" (say, opened from a file manager) it ends at once without a word; with "/s" it
+  // goes on to play, which needs a display here.
+  const TRun opened = Run(Quote(Path("Saver.SCR")));
+  EXPECT_EQ(opened.code, 0);
+  EXPECT_EQ(opened.err, "");
+  const TRun started = Run(Quote(Path("Saver.SCR")) + " /s");
+  EXPECT_EQ(started.code, 1);
+  EXPECT_EQ(started.err, "kivviewer: no display: neither DISPLAY nor WAYLAND_DISPLAY is set\n");
 }
 
 TEST_F(KivViewerProgram, HelpAndVersion) {
@@ -206,6 +282,10 @@ TEST_F(KivViewerProgram, HelpAndVersion) {
   const TRun version = Run(Quote(KIVVIEWER_PATH) + " --version");
   EXPECT_EQ(version.code, 0);
   EXPECT_EQ(version.out.rfind("kivviewer ", 0), 0u);
+  // Each library that matters on a line of its own, with a release number.
+  for (const char* library : {"SDL", "FFmpeg", "libjpeg-turbo", "FreeType", "libpng", "zlib"})
+    EXPECT_TRUE(std::regex_search(version.out, std::regex("\n" + std::string(library) + " [0-9]+\\.[0-9]+")))
+        << library << " missing from:\n" << version.out;
 }
 
 // Width and height from a PNG's header; (0, 0) when the file is no PNG.
@@ -249,6 +329,9 @@ TEST_F(KivViewerProgram, RenderWritesTheFrameOfTheShowFoundAsForPlaying) {
       {viewer + " -render " + Quote(Path("out.png")) + " " + Quote(Path("drawn/Project.kiv")), 160, 120},
       // A show without a design size (of an old version, which allows it).
       {viewer + " -render " + Quote(Path("out.png")) + " " + Quote(Path("nosize.KvShow")), 800, 600},
+      // One number: the longer side, the proportions of the design size kept (as thumbnailers ask).
+      {viewer + " -render " + Quote(Path("out.png")) + " -size 80 " + Quote(Path("drawn.KvShow")), 80, 60},
+      {viewer + " -render " + Quote(Path("out.png")) + " -size 100 " + Quote(Path("nosize.KvShow")), 100, 75},
   };
   for (const auto& c : cases) {
     fs::remove(Path("out.png"));
@@ -273,7 +356,9 @@ TEST_F(KivViewerProgram, RenderRefusesBadArgumentsAndReportsShowFailures) {
   } cases[] = {
       {Quote(KIVVIEWER_PATH) + " -render", "kivviewer: -render wants the name of the PNG file to write\n"},
       {render + " -size 0x10" + show, "kivviewer: -size wants WIDTHxHEIGHT"},
-      {render + " -size 640" + show, "kivviewer: -size wants WIDTHxHEIGHT"},
+      {render + " -size 0" + show, "kivviewer: -size wants WIDTHxHEIGHT"},
+      {render + " -size 9000" + show, "kivviewer: -size wants WIDTHxHEIGHT"},
+      {render + " -size 64px" + show, "kivviewer: -size wants WIDTHxHEIGHT"},
       {render + " -size 9000x10" + show, "kivviewer: -size wants WIDTHxHEIGHT"},
       {render + " -time soon" + show, "kivviewer: -time wants milliseconds"},
       {render + " -time -5" + show, "kivviewer: -time wants milliseconds"},

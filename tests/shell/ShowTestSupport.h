@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace kiv::testing_support {
@@ -30,6 +31,16 @@ inline void WriteBmp(const std::filesystem::path& path, int width, int height, c
     const TRgb c = pixel(x, y);
     return uint32_t(c.r & 0xFF) << 16 | uint32_t(c.g & 0xFF) << 8 | uint32_t(c.b & 0xFF);
   });
+}
+
+// Project files are written as the editor writes them: UTF-8 with a byte order mark, CRLF.
+inline void WriteProjectText(const std::filesystem::path& path, std::string_view text) {
+  std::string out = "\xEF\xBB\xBF";
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  std::ofstream(path, std::ios::binary) << out;
 }
 
 // Packs a show folder with the built kivpack; false when kivpack fails.

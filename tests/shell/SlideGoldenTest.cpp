@@ -41,7 +41,7 @@ bool WriteOpaquePng(const fs::path& path, int width, int height, const TPixelFun
 
 constexpr TRgb kRed{220, 40, 40}, kGreen{40, 180, 60}, kBlue{40, 60, 220}, kWhite{240, 240, 240},
     kMagenta{255, 0, 255}, kCyan{0, 255, 255}, kOrange{255, 140, 0}, kSlate{30, 40, 60},
-    kTextYellow{255, 230, 80};
+    kTextYellow{255, 230, 80}, kPale{200, 200, 210};
 
 // 80 x 60: red, green, blue and white quarters (so that a turned or mirrored picture shows), inside margins
 // that the framed image's aspect (magenta columns) and crop (cyan rows) must cut away.
@@ -121,9 +121,10 @@ Filtering=Default
 // "Kiv" in a 120 x 40 box fitted at 1.067 x, centred at (160, 198).
 //
 // Slide 2 (vertical gradient, navy to wine): the themed button "Go", 90 x 30 at 1.42 x centred at
-// (88, 66), whose body is whatever the generator registered for "Button: " makes of the theme (a new body
-// generator changes this golden); a red-to-blue horizontal gradient box, 100 x 60 at 1.12 x centred at
-// (232, 66); a cream frame holding the whole photo, 100 x 80 at 1.05 x centred at (160, 174).
+// (88, 66), whose body is the theme's picture cut into nine patches and stretched from 60 to 90 wide: gold
+// 12-pixel corners, brown edges and an orange middle row; a red-to-blue horizontal gradient box, 100 x 60
+// at 1.12 x centred at (232, 66); a cream frame holding the whole photo, 100 x 80 at 1.05 x centred at
+// (160, 174).
 //
 // Slide 3 (the tile picture at size 25: 5 x 5 tiles of 80 x 60, the middle one from (120, 90) to
 // (200, 150)): a box turned by 20 degrees, fading from opaque white at its top left to half-transparent
@@ -131,16 +132,22 @@ Filtering=Default
 //
 // Slide 4 (horizontal gradient, teal to olive): a vertical gradient box (yellow to green) left of the
 // centre and a top-right to bottom-left gradient box (white to wine) right of it.
+//
+// Slide 5 (solid pale grey): the yellow text "Kiv" with the shadow texts cast by default, moved 6 percent
+// of three block heights down and right, centred at (160, 66); a viewport of 160 x 120 at 0.8 x centred at
+// (160, 174), 128 x 96 on the screen, showing the whole photo through a preset ellipse with a feathered
+// edge of 40 percent.
 constexpr const char* kProject = R"([main]
 KivVersion=slide golden test
 opt_exefn=golden.exe
 opt_scr_width=320
 opt_scr_height=240
-opt_slidescount=4
+opt_slidescount=5
 opt_synchpos1=1000
 opt_synchpos2=2000
 opt_synchpos3=3000
 opt_synchpos4=4000
+opt_synchpos5=5000
 PathToButtons=buttons
 [Slide1]
 UsePersonal=1
@@ -283,17 +290,39 @@ object Across: Box
     Position=45,0
   end
 end
+[Slide5]
+UsePersonal=1
+Pers_Fon=1
+bstyle=1
+bname=13813960
+object Shaded: Text
+  Text=Kiv
+  FontName=Arial
+  TextColor=255,230,80
+  TextAlign=Center
+  BlackBoxSize=120,40
+  ShadowDistance=6
+  object : KeyPoint
+    ScaleX=40
+    ScaleY=40
+    Position=0,-45
+  end
+end
+object Window: ViewPort
+  Size=160,120
+  object : KeyPoint
+    ScaleX=40
+    ScaleY=40
+    Position=0,45
+  end
+  object Oval: Mask
+    ImageName=PresetedMask:160:120:1:40:0
+  end
+  object Seen: Image
+    ImageName=pictures\photo.bmp
+  end
+end
 )";
-
-// Project files are written as the editor writes them: UTF-8 with a byte order mark, CRLF.
-void WriteProjectText(const fs::path& path, std::string_view text) {
-  std::string out = "\xEF\xBB\xBF";
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  std::ofstream(path, std::ios::binary) << out;
-}
 
 class SlideGolden : public TShowFrameTest {
 protected:
@@ -357,6 +386,11 @@ TEST_F(SlideGolden, KeyPointsOfEverySlideHaveTheirColours) {
       {1, 275, 70, kSpriteFrames[2], "sprite frame, top right: not mirrored"},
       {2, 5, 1, {20, 30, 90}, "vertical gradient, top"},
       {2, 5, 238, {90, 20, 40}, "vertical gradient, bottom"},
+      {2, 28, 49, {230, 190, 40}, "button body's top left corner"},
+      {2, 148, 84, {230, 190, 40}, "button body's bottom right corner"},
+      {2, 60, 50, {140, 80, 20}, "button body's top edge, stretched"},
+      {2, 30, 66, {140, 80, 20}, "button body's left edge"},
+      {2, 60, 66, {230, 130, 30}, "button body's middle, stretched"},
       {2, 179, 66, {255, 0, 0}, "horizontal gradient box, left end"},
       {2, 285, 66, {0, 0, 255}, "horizontal gradient box, right end"},
       {2, 160, 135, {245, 240, 225}, "frame, top edge"},
@@ -371,9 +405,14 @@ TEST_F(SlideGolden, KeyPointsOfEverySlideHaveTheirColours) {
       {4, 88, 158, {0, 160, 0}, "vertical gradient box, bottom"},
       {4, 270, 82, {255, 255, 255}, "diagonal gradient box, top right"},
       {4, 194, 158, {200, 0, 120}, "diagonal gradient box, bottom left"},
+      {5, 5, 5, kPale, "solid background"},
+      {5, 144, 161, kRed, "photo's top left quarter inside the preset ellipse"},
+      {5, 200, 190, kWhite, "photo's bottom right quarter inside the preset ellipse"},
+      {5, 98, 128, kPale, "viewport's top left corner, outside the ellipse"},
+      {5, 222, 220, kPale, "viewport's bottom right corner, outside the ellipse"},
   };
   std::vector<TDevBitmap> frames;
-  for (int slide = 1; slide <= 4; ++slide)
+  for (int slide = 1; slide <= 5; ++slide)
     frames.push_back(SlideFrame(slide));
   for (const auto& c : cases) {
     const TRgb got = PixelRgb(frames[c.slide - 1], c.x, c.y);
@@ -403,10 +442,47 @@ TEST_F(SlideGolden, TheTextIsDrawnInsideItsBoxOnly) {
   EXPECT_EQ(outside, 0) << "text-coloured pixels outside the text box";
 }
 
+// The shadow alone: darker than the background around the text and near it only, and offset down and to
+// the right, where the shadow's angle points.
+TEST_F(SlideGolden, TheTextCastsItsShadowDownAndRight) {
+  const TDevBitmap frame = SlideFrame(5);
+  ASSERT_EQ(frame.Width(), 320);
+  int near = 0, far = 0;
+  double sumX = 0, sumY = 0;
+  int textCount = 0;
+  double textX = 0, textY = 0;
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < frame.Width(); ++x) {
+      const TRgb c = PixelRgb(frame, x, y);
+      if (std::abs(c.r - kTextYellow.r) <= 30 && std::abs(c.g - kTextYellow.g) <= 30 &&
+          std::abs(c.b - kTextYellow.b) <= 30) {
+        ++textCount;
+        textX += x;
+        textY += y;
+        continue;
+      }
+      if (!(c.r < kPale.r - 25 && c.g < kPale.g - 25 && c.b < kPale.b - 25)) continue;
+      const bool inReach = x >= 86 && x < 240 && y >= 36 && y < 100;
+      (inReach ? near : far)++;
+      if (inReach) {
+        sumX += x;
+        sumY += y;
+      }
+    }
+  ASSERT_GT(textCount, 100) << "the text \"Kiv\" is missing";
+  EXPECT_GT(near, 100) << "no shadow around the text";
+  EXPECT_EQ(far, 0) << "shadow pixels far from the text";
+  if (near > 0) {
+    EXPECT_GT(sumX / near, textX / textCount);
+    EXPECT_GT(sumY / near, textY / textCount);
+  }
+}
+
 TEST_F(SlideGolden, EverySlideMatchesItsGolden) {
   const char* names[] = {"show_slide_1_solid_images_text", "show_slide_2_vgradient_button_box_frame",
-                         "show_slide_3_tiled_picture", "show_slide_4_hgradient_boxes"};
-  for (int slide = 1; slide <= 4; ++slide) {
+                         "show_slide_3_tiled_picture", "show_slide_4_hgradient_boxes",
+                         "show_slide_5_text_shadow_preset_mask"};
+  for (int slide = 1; slide <= 5; ++slide) {
     const TDevBitmap frame = SlideFrame(slide);
     ASSERT_EQ(frame.Width(), 320);
     ASSERT_EQ(frame.Height(), 240);

@@ -27,6 +27,10 @@ extern const TCommand kShowCommands[];
 extern const int kShowCommandCount;
 // Media descriptions of sound and video files (kivpackMedia.cpp).
 extern const TCommand kMediaCommand;
+// Sound files decoded as the player plays them (kivpackDecode.cpp).
+extern const TCommand kDecodeCommand;
+// Composite music played as the player plays it (kivpackMix.cpp).
+extern const TCommand kMixCommand;
 // Pictures decoded by the player's own loaders (kivpackThumb.cpp).
 extern const TCommand kThumbCommand;
 // Stored glyphs and layouts of texts (kivpackGlyphs.cpp).

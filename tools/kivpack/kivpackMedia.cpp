@@ -4,9 +4,10 @@
 #include "kivpackCommands.h"
 #include "kivpackShow.h"
 
-#include "DecoderLibrary.h"
+#include "ConverterFactory.h"
 #include "DecoderFrameSource.h"
-#include "SoundFileInfo.h"
+#include "DecoderLibrary.h"
+#include "FFMpegConverter.h"
 
 #include <cstdio>
 #include <string>
@@ -34,19 +35,6 @@ const char* AspectText(TAspectKind kind) {
   }
 }
 
-// The player's fallback: what only the video decoder library understands.
-bool DescribeThroughLibrary(TStream& stream, const std::string& name, TMediaInfo& info) {
-  auto dll = TFFMpegDll::TryAcquire();
-  if (!dll) return false;
-  TKivMedia* media = dll->OpenMedia(name, stream);
-  if (!media) return false;
-  info.type = TMediaType::VideoLibrary;
-  info.duration = static_cast<uint32_t>(media->duration / 1000);
-  info.waveFormat = StandardWaveFormat();
-  dll->CloseMedia(media);
-  return true;
-}
-
 void PrintAudio(const TMediaInfo& info) {
   const TWaveFormat& f = info.waveFormat;
   std::printf("type: %d\n", static_cast<int>(info.type));
@@ -60,8 +48,11 @@ void PrintAudio(const TMediaInfo& info) {
 }
 
 int Describe(TOwned<TStream> stream, const std::string& name) {
+  // Described as the player does, with the decoders it registers.
+  TConverterFactory factory;
+  RegisterVideoLibraryDecoders(factory);
   TMediaInfo info;
-  const bool described = TMediaInfoExtractor::Extract(*stream, name, info);
+  const bool described = factory.Describe(*stream, name, info);
   if (described && info.type != TMediaType::VideoLibrary) {
     std::printf("kind: audio\n");
     PrintAudio(info);
@@ -110,7 +101,6 @@ int RunMedia(const TArgs& args) {
     std::fputs(kMediaHelp, stderr);
     return kExitUsage;
   }
-  TMediaInfoExtractor::SetFallback(&DescribeThroughLibrary);
   if (args.size() == 2) {
     auto unpack = OpenShow("media", args[0]);
     if (!unpack) return kExitFailure;

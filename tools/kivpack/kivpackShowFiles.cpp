@@ -2,6 +2,7 @@
 
 #include "kivpackShow.h"
 
+#include "IniDocument.h"
 #include "PackedShowWriter.h"
 #include "StreamViews.h"
 #include "Utf8Conversion.h"
@@ -123,7 +124,15 @@ int RunCreate(const TArgs& args) {
         if (f.path.filename() == fs::path(temp).filename()) continue;
         AddFile(packer, f.name, f.path, f.name == "Project.kiv" ? 1 : static_cast<uint8_t>(method[0] - '0'));
       }
-      packer.Finish(form == "B" ? TTrailerForm::B : TTrailerForm::A);
+      // The container carries the version of what built the show, as the project names it; a player
+      // opening one show from another compares the two.
+      TIniFile project;
+      std::u16string version(kKivPackVersion);
+      if (project.LoadFromFile((dir / "Project.kiv").string())) {
+        const std::u16string named = project.ReadString(u"Main", u"KivVersion", u"");
+        if (!named.empty()) version = named;
+      }
+      packer.Finish(form == "B" ? TTrailerForm::B : TTrailerForm::A, version);
       if (!file.Sync()) throw Exception("cannot write \"" + temp + "\"");
     }
     // A show behind the player program is itself a program.

@@ -3,12 +3,13 @@
 #include "kivpackCommands.h"
 #include "kivpackShow.h"
 
-#include "CachedBitmap.h"
-#include "ImageLevels.h"
 #include "CacheImageDecoder.h"
+#include "CachedBitmap.h"
+#include "GeneratedPictures.h"
 #include "ImageFileIO.h"
-#include "ShowFileAccess.h"
+#include "ImageLevels.h"
 #include "OpenedShow.h"
+#include "ShowFileAccess.h"
 #include "Utf8Conversion.h"
 
 #include <cstdio>
@@ -26,7 +27,9 @@ const char kThumbHelp[] =
     "Decodes a stored picture (two positional arguments: a show and a stored name) or a picture file at a\n"
     "level of detail (0: full size, n: halved n times; a level the picture does not have gives its\n"
     "smallest) and writes it as an 8-bit RGBA PNG. An animated GIF gives its strip of frames. A stored\n"
-    "picture that the show's RotationState lists is turned as the player turns it.\n";
+    "picture that the show's RotationState lists is turned as the player turns it.\n"
+    "Generated names are made as the player makes them from the show's files: \"Button: THEME:STATE:WIDTH:\n"
+    "HUE:SATURATION:LIGHTNESS\", \"Shadow: ...\" and \"PresetedMask:WIDTH:HEIGHT:KIND:FEATHER:CORNER\".\n";
 
 bool WriteRgbaPng(const std::string& path, const TBitmap& bitmap) {
   TRef<TBitmap> bgra = ConvertBitmap(bitmap, TBitmapFormat::Pf32bit);
@@ -51,6 +54,53 @@ int StoredOrientation(const std::string& show, const std::string& name) {
   } catch (const std::exception&) {
     return kOrientNormal;
   }
+}
+
+constexpr std::string_view kButtonPrefix = "Button: ", kShadowPrefix = "Shadow: ",
+                           kPresetMaskPrefix = "PresetedMask:";
+
+bool IsGeneratedName(std::string_view name) {
+  return name.starts_with(kButtonPrefix) || name.starts_with(kShadowPrefix) ||
+         name.starts_with(kPresetMaskPrefix);
+}
+
+// A generated picture of a show, as the player's slide host makes it.
+int RunGenerated(const std::string& show, const std::string& name, const std::string& out) {
+  std::unique_ptr<TKivShowLocator> locator;
+  try {
+    std::string message;
+    locator = OpenPackedShow(show, message);
+    if (!locator) {
+      std::fprintf(stderr, "kivpack thumb: cannot open \"%s\": %s\n", show.c_str(), message.c_str());
+      return kExitFailure;
+    }
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "kivpack thumb: cannot open \"%s\": %s\n", show.c_str(), error.what());
+    return kExitFailure;
+  }
+  InstallImageDecoder();
+  const size_t prefix = name.starts_with(kPresetMaskPrefix) ? kPresetMaskPrefix.size() : kButtonPrefix.size();
+  const std::u16string rest = Utf8ToUtf16(name.substr(prefix));
+  TRef<TCachedBitmap> picture;
+  try {
+    if (name.starts_with(kPresetMaskPrefix))
+      picture = MakePresetMaskPicture(rest);
+    else if (name.starts_with(kShadowPrefix))
+      picture = MakeShadowPicture(&locator->Accessor(), rest);
+    else
+      picture = MakeButtonProducerHost(&locator->Accessor())->MakeButton(rest);
+  } catch (const std::exception&) {
+    picture = nullptr;
+  }
+  if (!picture) {
+    std::fprintf(stderr, "kivpack thumb: cannot make \"%s\"\n", name.c_str());
+    return kExitFailure;
+  }
+  if (!WriteRgbaPng(out, *picture)) {
+    std::fprintf(stderr, "kivpack thumb: cannot write \"%s\"\n", out.c_str());
+    return kExitFailure;
+  }
+  return kExitOk;
 }
 
 int RunThumb(const TArgs& args) {
@@ -81,6 +131,9 @@ int RunThumb(const TArgs& args) {
     std::fputs(kThumbHelp, stderr);
     return kExitUsage;
   }
+
+  if (positional.size() == 2 && IsGeneratedName(positional[1]))
+    return RunGenerated(positional[0], positional[1], out);
 
   TOwned<TImage> image;
   std::string shown = positional.back();

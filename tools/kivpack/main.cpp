@@ -2,6 +2,10 @@
 
 #include "kivpackCommands.h"
 
+#include "DecoderLibrary.h"
+#include "ImagingLibraries.h"
+#include "SdlLibraryVersion.h"
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -15,6 +19,8 @@ std::vector<const TCommand*> AllCommands() {
   std::vector<const TCommand*> all;
   for (int i = 0; i < kShowCommandCount; ++i) all.push_back(&kShowCommands[i]);
   all.push_back(&kMediaCommand);
+  all.push_back(&kDecodeCommand);
+  all.push_back(&kMixCommand);
   all.push_back(&kThumbCommand);
   all.push_back(&kGlyphsCommand);
   all.push_back(&kIniCommand);
@@ -24,7 +30,10 @@ std::vector<const TCommand*> AllCommands() {
 void PrintHelp(FILE* out) {
   std::fprintf(out, "usage: kivpack COMMAND [ARGS...]\n\nCommands:\n");
   for (const TCommand* c : AllCommands()) std::fprintf(out, "  %-8s %s\n", c->name, c->summary);
-  std::fprintf(out, "\n'kivpack COMMAND --help' describes one command.\n"
+  std::fprintf(out, "\nOptions:\n"
+                    "  --help    print this help and end (also -h, help)\n"
+                    "  --version print the version and those of the libraries in use, and end\n"
+                    "\n'kivpack COMMAND --help' describes one command.\n"
                     "Exit codes: 0 success, 1 usage error, 2 failure, 3 problems found (check).\n");
 }
 
@@ -38,6 +47,12 @@ int main(int argc, char** argv) {
   std::string_view name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
     PrintHelp(stdout);
+    return kExitOk;
+  }
+  if (name == "--version") {
+    std::printf("kivpack %s\n%s\n%s\n", KIV_VERSION_TEXT, kiv::SdlVersionLine().c_str(),
+                kiv::DecoderVersionLine().c_str());
+    for (const std::string& line : kiv::ImagingLibraryVersions()) std::printf("%s\n", line.c_str());
     return kExitOk;
   }
   for (const TCommand* c : AllCommands()) {
