@@ -3,13 +3,15 @@
 // - ShowFramesSpread: 100 frames spread evenly over one pass of the show, so the slides are built, their
 //   pictures decoded and uploaded as the time reaches them;
 // - ShowFrameSteady: 100 frames of one slide half-way through its animation: drawing alone.
-// Counters: fps (frames per second of wall time) and peak_rss_mb (the process's peak resident size).
+// Counters: fps (frames per second of wall time) and peak_rss_mb (the process's peak resident size while
+// the benchmark ran).
 // KIV_DEMO_SHOW names another show.
 
+#include "CacheImageDecoder.h"
 #include "GLContext.h"
 #include "OffscreenFrame.h"
-#include "CacheImageDecoder.h"
 #include "OpenedShow.h"
+#include "PeakMemory.h"
 #include "ShowTimeline.h"
 
 #include <benchmark/benchmark.h>
@@ -17,7 +19,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/resource.h>
 
 namespace kiv {
 namespace {
@@ -35,14 +36,9 @@ std::string DemoShowPath() {
   return error ? std::string() : (program.parent_path().parent_path() / "demo" / "demo.KvShow").string();
 }
 
-double PeakRssMb() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-}
-
 // Draws kFrames frames per iteration at the times timeOf(frame, duration) gives.
 template <class TTimeOf> void RenderFrames(benchmark::State& state, TTimeOf timeOf) {
+  bench::ResetOwnPeakResident();
   InstallImageDecoder();
   std::string whyNot;
   if (!HeadlessGLAvailable(&whyNot)) {
@@ -79,7 +75,7 @@ template <class TTimeOf> void RenderFrames(benchmark::State& state, TTimeOf time
     frames += kFrames;
   }
   state.counters["fps"] = spent.count() > 0 ? static_cast<double>(frames) / spent.count() : 0;
-  state.counters["peak_rss_mb"] = PeakRssMb();
+  state.counters["peak_rss_mb"] = bench::OwnPeakResidentMb();
   renderer.reset();
 }
 

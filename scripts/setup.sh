@@ -13,6 +13,13 @@ packages=(
   libmpg123-dev libvorbis-dev
   # tools the tests use to make and check media
   ffmpeg libjpeg-turbo-progs sox lame
+  # the window test: a virtual X display and a driver for it (ffmpeg's x11grab takes the screenshots)
+  xvfb xdotool
+  # printing: PDF pages through cairo, CUPS destinations, and poppler to check the pages in tests
+  libcairo2-dev libcups2-dev poppler-utils
+  # packaging and the desktop: the .deb (dpkg-shlibdeps, fakeroot), the .desktop, MIME and thumbnailer
+  # files and the man pages, each checked by the packaging tests
+  dpkg-dev fakeroot file desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl groff-base man-db
 )
 
 missing=()
