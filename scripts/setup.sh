@@ -13,8 +13,9 @@ packages=(
   libmpg123-dev libvorbis-dev
   # tools the tests use to make and check media
   ffmpeg libjpeg-turbo-progs sox lame
-  # the window test: a virtual X display and a driver for it (ffmpeg's x11grab takes the screenshots)
-  xvfb xdotool
+  # the window test: a virtual X display, a driver for it (ffmpeg's x11grab takes the screenshots) and
+  # Xlib to watch the windows a dialog maps
+  xvfb xdotool libx11-dev
   # printing: PDF pages through cairo, CUPS destinations, and poppler to check the pages in tests
   libcairo2-dev libcups2-dev poppler-utils
   # packaging and the desktop: the .deb (dpkg-shlibdeps, fakeroot), the .desktop, MIME and thumbnailer

@@ -1,12 +1,16 @@
 // kivviewer playing the demo show in a window on a virtual X display: the first slide shows, Right moves
 // to the next slide, Escape ends the program with status 0. A show with a password asks for it first;
 // one with a start-up window shows it first in a child; programs named by slides and objects run. A
-// click on the video-style bar's time track moves the show there.
+// click on the video-style bar's time track moves the show there. A dialog maps one window only, the one
+// that takes its keys.
 
 #include "GoldenImage.h"
 #include "ShowTestSupport.h"
 #include "TestEnvironment.h"
+#include "sdl/SdlDialogRunner.h"
 
+#include <SDL2/SDL.h>
+#include <X11/Xlib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,8 +20,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <functional>
+#include <iostream>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -329,6 +334,37 @@ TEST_F(ShowWindow, APasswordProtectedShowOpensOnlyWithItsPassword) {
     Command("xdotool windowfocus --sync " + window + " key --clearmodifiers Escape", code);
     EXPECT_EQ(viewer.WaitExit(std::chrono::seconds(30)), 0);
   }
+}
+
+TEST_F(ShowWindow, ADialogMapsOnlyTheWindowThatTakesItsKeys) {
+  // SDL may replace a window by another when it first draws into it; a window seen before that is gone
+  // by the time someone types into it.
+  Display* observer = XOpenDisplay(display_.c_str());
+  ASSERT_NE(observer, nullptr);
+  XSelectInput(observer, DefaultRootWindow(observer), SubstructureNotifyMask);
+  XSync(observer, False);
+
+  setenv("DISPLAY", display_.c_str(), 1);
+  SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
+  SDL_Event quit{};
+  quit.type = SDL_QUIT;
+  SDL_PushEvent(&quit);
+  TDialog dialog(u"Password required", 260, 98);
+  dialog.Add<TDialogStatic>(TDialogRect{10, 10, 100, 20}, u"Text");
+  TSdlDialogRunner runner;
+  EXPECT_EQ(runner.Run(dialog), TDialog::kCancelled);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+
+  XSync(observer, False);
+  std::set<Window> mapped;
+  while (XPending(observer) > 0) {
+    XEvent event;
+    XNextEvent(observer, &event);
+    if (event.type == MapNotify) mapped.insert(event.xmap.window);
+  }
+  XCloseDisplay(observer);
+  EXPECT_EQ(mapped.size(), 1u) << "windows the dialog showed";
 }
 
 TEST_F(ShowWindow, AShowThatEndsOpensTheShowItNamesInTheSameWindow) {

@@ -60,14 +60,18 @@ int TSdlDialogRunner::Run(TDialog& dialog) {
   const int dpi = DialogDpi(display);
   const TDialogRect client = dialog.ClientRect(dpi);
   const std::string title = Utf16ToUtf8(dialog.Title());
-  SDL_Window* window =
-      SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED_DISPLAY(display), SDL_WINDOWPOS_CENTERED_DISPLAY(display),
-                       client.width, client.height, SDL_WINDOW_SHOWN | SDL_WINDOW_ALWAYS_ON_TOP);
+  SDL_Window* window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED_DISPLAY(display),
+                                        SDL_WINDOWPOS_CENTERED_DISPLAY(display), client.width, client.height,
+                                        SDL_WINDOW_HIDDEN | SDL_WINDOW_ALWAYS_ON_TOP);
   if (!window) {
     LogLine(std::string("dialog: no window: ") + SDL_GetError());
     return TDialog::kCancelled;
   }
+  // The first surface may make SDL replace the window by one it can draw with: while hidden, so that no
+  // one sees, focuses or types into a window that is about to go (and the modal link is the new one's).
+  SDL_GetWindowSurface(window);
   if (owner_) SDL_SetWindowModalFor(window, owner_);
+  SDL_ShowWindow(window);
   SDL_RaiseWindow(window);
   const Uint32 id = SDL_GetWindowID(window);
   SDL_StartTextInput();
