@@ -1,6 +1,6 @@
 // The engine playing shows on the virtual host: from the start to the end, repetition, pause, seeks and
-// their sequence numbers, requests that meet while pending, barriers, slide-start actions, a lost device
-// and music that is not ready.
+// their sequence numbers, requests that meet while pending, barriers, slide-start actions, clicks on
+// slides and on pages over them, a lost device and music that is not ready.
 
 #include "EngineRig.h"
 
@@ -310,6 +310,45 @@ TEST(EngineMouse, AnObjectWithAnActionTakesHoverAndClick) {
   mouse(56, kMouseUp, kMouseButtonLeft, {TActionKind::NextSlide, 0, {}});
   ASSERT_EQ(rig.actions.size(), 2u);
   EXPECT_EQ(rig.actions[1].second.Kind, TActionKind::NextSlide);
+}
+
+TEST(EngineMouse, AnOpenPageOverASlideObjectTakesTheClickFirst) {
+  KIV_REQUIRE_GL();
+  TEngineRig rig;
+  // The same left-half box on the second slide and on the help page, each with its own action.
+  auto box = [](const char* action) {
+    return std::string(
+               "object Go: Box\r\n  Size=32,48\r\n  FillMode=Solid\r\n  Color1=255,0,0\r\n  Action=") +
+           action + "\r\n  object : KeyPoint\r\n    Position=-50,0\r\n  end\r\nend\r\n";
+  };
+  std::string show = EngineShow(3, 1000, "", {"", box("gotoslide(3)")});
+  show += "[dialog_help]\r\nDialogPause=0\r\n" + box("gotoslide(1)");
+  rig.Open(show);
+  ASSERT_TRUE(rig.RunUntilTime(1100));
+  auto click = [&] {
+    for (const uint8_t event : {kMouseDown, kMouseUp}) {
+      auto data = MakeOwned<TMouseData>();
+      data->X = 8;
+      data->Y = 24;
+      data->Button = kMouseButtonLeft;
+      data->MouseEvent = event;
+      rig.Post(kEvMouse, std::move(data));
+      rig.Run(4);
+    }
+  };
+  rig.Post(kEvHelp);
+  rig.Run(300);
+  ASSERT_TRUE(rig.engine->IsDialogShown());
+  click();
+  ASSERT_EQ(rig.actions.size(), 1u);
+  EXPECT_EQ(rig.actions[0].second, (TKivActionInfo{TActionKind::GotoSlide, 1, {}})) << "the page's box";
+
+  rig.Post(kEvCloseDialog);
+  rig.Run(300);
+  ASSERT_FALSE(rig.engine->IsDialogShown());
+  click();
+  ASSERT_EQ(rig.actions.size(), 2u);
+  EXPECT_EQ(rig.actions[1].second, (TKivActionInfo{TActionKind::GotoSlide, 3, {}})) << "the slide's box";
 }
 
 TEST(EngineDialogs, HelpOpensItsPageWhichPausesTheShowUntilClosed) {
