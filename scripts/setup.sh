@@ -14,7 +14,7 @@ packages=(
   # tools the tests use to make and check media
   ffmpeg libjpeg-turbo-progs sox lame
   # the window test: a virtual X display, a driver for it (ffmpeg's x11grab takes the screenshots) and
-  # Xlib to watch the windows a dialog maps
+  # Xlib to watch the windows a program maps
   xvfb xdotool libx11-dev
   # printing: PDF pages through cairo, CUPS destinations, and poppler to check the pages in tests
   libcairo2-dev libcups2-dev poppler-utils
